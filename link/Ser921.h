@@ -1,0 +1,57 @@
+// The serial link to the box, its receiver thread and the packet ring.
+//
+// One process-wide link. The GUI thread opens and closes it, asks IsConnected(), writes packets
+// with SendPacket() and takes received packets with TakePacket(). The receiver thread, started
+// by a successful OpenLink(), cuts the incoming bytes into aligned 188-byte packets and puts them
+// into a ring of 2000 slots. Reads and writes repair the link: when one finds it down, the port
+// is opened again with the last port number. Failures to open or configure the port are told to
+// the operator through the message sink (platform/MessageSink.h); single reads and writes fail
+// silently.
+//
+// Promises:
+// - one port lock serialises every port call and every reopen; the wait for incoming bytes
+//   happens outside it, so a write never waits out a pending read;
+// - exactly one receiver thread fills the ring; CloseLink() returns only after it has stopped
+//   using the port (at most one read time-out after the 300 ms pause);
+// - a full ring refuses new packets and counts them; waiting packets are never overwritten;
+// - a packet whose bytes span a lost link and its reopen is dropped, not joined.
+#pragma once
+
+#include "link/PacketAlign.h"
+
+#include <cstdint>
+#include <string>
+
+inline constexpr int kRingSlots = 2000;
+inline constexpr int kPortQueueBytes = kPacketSize;
+inline constexpr int kReceiverStackBytes = 30000;
+inline constexpr int kReceiverStartPauseMs = 1000;
+inline constexpr int kCloseLinkPauseMs = 300;
+inline constexpr int kReadExtraMs = 50; // a read of n bytes waits at most n + 50 ms
+
+// Operator texts (printf formats, %s is the port name).
+inline constexpr const char* kMsgNoAccess = " %s no accessible!";
+inline constexpr const char* kMsgConfigError = "Configuration error. %s";
+
+// "COM%d" for a port number.
+std::string PortName(int port);
+
+int OpenLink(int port);
+void CloseLink();
+int IsConnected();
+void SendPacket(const uint8_t* packet);
+int ReadBytes(uint8_t* buffer, int count);
+int WriteBytes(const uint8_t* buffer, int count);
+void LinkError(const char* text);
+
+void ReceiveLoop(void* unused);
+int ReadPacket(uint8_t* destination);
+int TakePacket(uint8_t* buffer);
+
+// Observers, for the window and for tests.
+int LinkStopFlag();
+int SavedPortNumber();
+int WaitingPackets();               // packets in the ring not yet taken
+uint64_t DroppedPackets();          // packets refused because the ring was full
+bool ReceiverRunning();             // a receiver thread is alive
+uint64_t ReceiverThreadsStarted();  // how many receiver threads were ever started

@@ -1,0 +1,329 @@
+#include "platform/PortDiagnostics.h"
+
+#include "platform/RootDir.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Buffer for the reentrant user and group database look-ups; entries are small.
+constexpr size_t kDatabaseBuffer = 16384;
+
+const char* const kSerialPrefixes[] = {"ttyUSB", "ttyACM"};
+
+// Services that take USB serial adapters away from the programs that want them.
+struct KnownGrabber {
+    const char* name;
+    const char* why;
+    const char* remedy;
+};
+const KnownGrabber kKnownGrabbers[] = {
+    {"ModemManager", "it probes every new USB serial adapter for a modem and can hold it for seconds",
+     "stop it (sudo systemctl stop ModemManager) or keep it away from this adapter with a udev rule "
+     "(ENV{ID_MM_DEVICE_IGNORE}=\"1\")"},
+    {"brltty", "it claims some USB serial adapters for braille displays, so their ttyUSB device disappears",
+     "remove it (sudo apt remove brltty) if no braille display is used"},
+};
+
+std::string ErrorText(int err) { return err ? std::strerror(err) : "unknown error"; }
+
+bool AllDigits(const std::string& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string ReadFirstLine(const fs::path& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+std::vector<int> ProcessIds(const DiagnosticRoots& roots) {
+    std::vector<int> pids;
+    std::error_code ec;
+    for (fs::directory_iterator it(roots.proc, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (AllDigits(name) && name.size() < 10)
+            pids.push_back(std::stoi(name));
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+std::string ProcessName(const DiagnosticRoots& roots, int pid) {
+    return ReadFirstLine(fs::path(roots.proc) / std::to_string(pid) / "comm");
+}
+
+// Natural order for names with a number at the end: ttyUSB2 before ttyUSB10.
+bool NumericLess(const std::string& a, const std::string& b) {
+    auto split = [](const std::string& s) {
+        size_t i = s.size();
+        while (i > 0 && s[i - 1] >= '0' && s[i - 1] <= '9')
+            --i;
+        long n = i < s.size() && s.size() - i < 9 ? std::stol(s.substr(i)) : -1;
+        return std::make_pair(s.substr(0, i), n);
+    };
+    return split(a) < split(b);
+}
+
+std::string UserName() {
+    std::vector<char> buffer(kDatabaseBuffer);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->pw_name;
+    return "$USER";
+}
+
+struct GroupFacts {
+    std::string name;        // the device's group, empty when unknown
+    bool processHas = false; // this process runs with it
+    bool userListed = false; // the user database already lists the user in it
+};
+
+GroupFacts DeviceGroup(const struct stat& st, const std::string& user) {
+    GroupFacts facts;
+    std::vector<char> buffer(kDatabaseBuffer);
+    group gr{};
+    group* found = nullptr;
+    if (::getgrgid_r(st.st_gid, &gr, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return facts;
+    facts.name = found->gr_name;
+    for (char** member = found->gr_mem; member && *member; ++member)
+        if (user == *member)
+            facts.userListed = true;
+
+    facts.processHas = ::getegid() == st.st_gid;
+    int count = ::getgroups(0, nullptr);
+    if (count > 0) {
+        std::vector<gid_t> groups(static_cast<size_t>(count));
+        count = ::getgroups(count, groups.data());
+        for (int i = 0; i < count; ++i)
+            if (groups[static_cast<size_t>(i)] == st.st_gid)
+                facts.processHas = true;
+    }
+    return facts;
+}
+
+std::string MapDir(const DiagnosticRoots& roots) { return roots.mapDir.empty() ? RootDir() : roots.mapDir; }
+
+void ExplainPermission(const std::string& devicePath, std::string* out) {
+    struct stat st {};
+    const std::string user = UserName();
+    GroupFacts group;
+    if (::stat(devicePath.c_str(), &st) == 0)
+        group = DeviceGroup(st, user);
+    if (group.name.empty()) {
+        *out += "This user may not use the device. Serial devices usually belong to the group \"dialout\": "
+                "add the user to it (sudo usermod -aG dialout " +
+                user + "), then log out and log in again.\n";
+        return;
+    }
+    if (group.processHas) {
+        *out += "The device belongs to the group \"" + group.name +
+                "\", which this program already has, but the device's permissions do not let the group "
+                "read and write it. Check the udev rule that sets them.\n";
+        return;
+    }
+    if (group.userListed) {
+        *out += "The device belongs to the group \"" + group.name + "\". The user " + user +
+                " is already a member, but this session started before joining it: log out and log in "
+                "again (or restart the computer).\n";
+        return;
+    }
+    *out += "The device belongs to the group \"" + group.name + "\" and the user " + user +
+            " is not a member. Join it with: sudo usermod -aG " + group.name + " " + user +
+            "\nthen log out and log in again, as a new group applies only to new logins.\n";
+}
+
+void ExplainBusy(const std::string& devicePath, const DiagnosticRoots& roots, std::string* out) {
+    *out += "The device is in use by another program.\n";
+    std::vector<ProcessInfo> users = FindProcessesUsing(devicePath, roots);
+    const int self = static_cast<int>(::getpid());
+    for (const ProcessInfo& p : users) {
+        std::string who = p.name.empty() ? "unknown program" : p.name;
+        if (p.pid == self)
+            who += ", this program";
+        *out += "It is held by process " + std::to_string(p.pid) + " (" + who + ").\n";
+    }
+    if (users.empty())
+        *out += "Which program holds it could not be found (it may run as another user).\n";
+    *out += "Close that program, or choose another port, and connect again.\n";
+}
+
+void ExplainMapping(int port, const DiagnosticRoots& roots, std::string* out) {
+    std::vector<std::string> devices = ListSerialDevices(roots);
+    if (devices.empty()) {
+        *out += "No serial device is present. Check that the box's USB cable is plugged in; a recognised "
+                "adapter appears under " +
+                roots.dev + "/serial/by-id/.\n";
+        return;
+    }
+    *out += "Serial devices present:\n";
+    for (const std::string& d : devices)
+        *out += "  " + d + "\n";
+    // The stable name survives re-plugging and other adapters; offer it when there is one.
+    std::string example = devices.front();
+    size_t arrow = example.find(" -> ");
+    if (arrow != std::string::npos)
+        example.resize(arrow);
+    const std::string portText = port >= 1 ? std::to_string(port) : "<n>";
+    *out += "To use one as COM" + portText + ", link it to the port number:\n  ln -sf " + example + " " +
+            MapDir(roots) + "/com" + portText + "\n";
+}
+
+void ExplainMissing(int port, const std::string& devicePath, const DiagnosticRoots& roots, std::string* out) {
+    struct stat st {};
+    if (::lstat(devicePath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        fs::path target = fs::read_symlink(devicePath, ec);
+        *out += devicePath + " points to " + (ec ? std::string("a missing device") : target.string()) +
+                ", which is not there (unplugged, or plugged in under another name).\n";
+    } else {
+        *out += "There is no device " + devicePath + ".\n";
+    }
+    ExplainMapping(port, roots, out);
+}
+
+void ExplainSettings(int err, const std::string& step, std::string* out) {
+    if (err == EIO || err == ENODEV || err == ENXIO) {
+        *out += "The device stopped answering while it was being set up (unplugged?).\n";
+        return;
+    }
+    if (step == "speed")
+        *out += "The adapter's driver does not accept 1,500,000 baud; the box needs an adapter that "
+                "supports that speed.\n";
+    else if (step == "modem-lines")
+        *out += "The adapter's driver does not let the program raise DTR and RTS.\n";
+    else
+        *out += "The adapter's driver refused the line settings the box needs (1,500,000 baud, 8 data bits, "
+                "no parity, 1 stop bit, RTS/CTS flow control).\n";
+}
+
+void ExplainGrabbers(const DiagnosticRoots& roots, std::string* out) {
+    for (const KnownGrabber& g : kKnownGrabbers) {
+        std::vector<ProcessInfo> running = FindProcessesNamed(g.name, roots);
+        if (running.empty())
+            continue;
+        *out += std::string(g.name) + " is running (process " + std::to_string(running.front().pid) + "): " +
+                g.why + ". If the adapter keeps failing, " + g.remedy + ".\n";
+    }
+}
+
+bool IsBusy(int err) { return err == EBUSY || err == EAGAIN || err == EWOULDBLOCK; }
+bool IsMissing(int err) { return err == ENOENT || err == ENXIO || err == ENODEV; }
+
+} // namespace
+
+std::vector<std::string> ListSerialDevices(const DiagnosticRoots& roots) {
+    std::vector<std::string> result;
+    std::error_code ec;
+
+    const fs::path byId = fs::path(roots.dev) / "serial" / "by-id";
+    std::vector<std::string> stable;
+    for (fs::directory_iterator it(byId, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code linkError;
+        fs::path target = fs::read_symlink(it->path(), linkError);
+        std::string entry = it->path().string();
+        if (!linkError) {
+            if (target.is_relative())
+                target = (byId / target).lexically_normal();
+            entry += " -> " + target.string();
+        }
+        stable.push_back(entry);
+    }
+    std::sort(stable.begin(), stable.end());
+    result.insert(result.end(), stable.begin(), stable.end());
+
+    std::vector<std::string> plain;
+    for (fs::directory_iterator it(roots.dev, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        for (const char* prefix : kSerialPrefixes)
+            if (name.rfind(prefix, 0) == 0 && AllDigits(name.substr(std::strlen(prefix))))
+                plain.push_back(name);
+    }
+    std::sort(plain.begin(), plain.end(), NumericLess);
+    for (const std::string& name : plain)
+        result.push_back((fs::path(roots.dev) / name).string());
+    return result;
+}
+
+std::vector<ProcessInfo> FindProcessesUsing(const std::string& devicePath, const DiagnosticRoots& roots) {
+    std::vector<ProcessInfo> result;
+    if (devicePath.empty())
+        return result;
+    std::error_code ec;
+    const fs::path asGiven = fs::path(devicePath).lexically_normal();
+    fs::path resolved = fs::canonical(devicePath, ec);
+    if (ec)
+        resolved = asGiven;
+    for (int pid : ProcessIds(roots)) {
+        const fs::path fdDir = fs::path(roots.proc) / std::to_string(pid) / "fd";
+        std::error_code dirError;
+        for (fs::directory_iterator it(fdDir, dirError), end; !dirError && it != end; it.increment(dirError)) {
+            std::error_code linkError;
+            fs::path target = fs::read_symlink(it->path(), linkError);
+            if (linkError)
+                continue;
+            target = target.lexically_normal();
+            if (target == resolved || target == asGiven) {
+                result.push_back({pid, ProcessName(roots, pid)});
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+std::vector<ProcessInfo> FindProcessesNamed(const std::string& name, const DiagnosticRoots& roots) {
+    std::vector<ProcessInfo> result;
+    for (int pid : ProcessIds(roots)) {
+        std::string comm = ProcessName(roots, pid);
+        if (comm == name)
+            result.push_back({pid, comm});
+    }
+    return result;
+}
+
+std::string DiagnosePortFailure(int port, const std::string& devicePath, int err, const std::string& step) {
+    return DiagnosePortFailure(port, devicePath, err, step, DiagnosticRoots{});
+}
+
+std::string DiagnosePortFailure(int port, const std::string& devicePath, int err, const std::string& step,
+                                const DiagnosticRoots& roots) {
+    std::string out;
+    if (devicePath.empty()) {
+        out += "No port is chosen: pick the box's port in Config > Port.\n";
+        ExplainMapping(port, roots, &out);
+        return out;
+    }
+    out += step + " " + devicePath + ": " + ErrorText(err) + "\n";
+
+    if (err == EACCES || err == EPERM) {
+        ExplainPermission(devicePath, &out);
+        return out;
+    }
+    if (step == "isatty" || err == ENOTTY) {
+        out += devicePath + " is not a serial port.\n";
+        ExplainMapping(port, roots, &out);
+        return out;
+    }
+    if (IsBusy(err))
+        ExplainBusy(devicePath, roots, &out);
+    else if (IsMissing(err) && step == "open")
+        ExplainMissing(port, devicePath, roots, &out);
+    else if (step != "open" && step != "flock" && step != "TIOCEXCL")
+        ExplainSettings(err, step, &out);
+    ExplainGrabbers(roots, &out);
+    return out;
+}

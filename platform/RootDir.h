@@ -1,0 +1,17 @@
+// Where the tool keeps its fixed files.
+//
+// The tool names its files with root-relative names such as "\CONF_KV6251.A$B" (a leading
+// backslash, no drive). On Linux they all live in one directory, the root directory:
+// $XDG_DATA_HOME/kv6251/ (default ~/.local/share/kv6251/), created when first needed.
+// RootPath() is the only place that turns such a name into a path.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The root directory, without a trailing slash. Creates it (and its parents) when missing;
+// an empty string when neither $XDG_DATA_HOME nor $HOME gives a usable place.
+std::string RootDir();
+
+// Maps a fixed root-relative name ("\NAME", "/NAME" or "NAME") to its path in the root directory.
+std::string RootPath(std::string_view fixedName);
