@@ -1,0 +1,193 @@
+// Measures the link against a pseudo-terminal peer in a child process:
+//  1. how long SendPacket takes while the receiver waits on a silent line;
+//  2. whether the receiver keeps up with a peer sending at the line's rate (150,000 bytes/s),
+//     with the CPU it uses, alone and with the other core kept busy;
+//  3. the CPU the receiver uses on a silent line.
+// Usage: link_bench [seconds-at-line-rate]   (default 30)
+#include "link/Ser921.h"
+#include "platform/RootDir.h"
+#include "platform/Timing.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Peer {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+};
+
+Peer MakePeer() {
+    Peer p;
+    if (::openpty(&p.master, &p.slave, nullptr, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        std::exit(1);
+    }
+    termios tio{};
+    ::tcgetattr(p.master, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(p.master, TCSANOW, &tio);
+    char name[128];
+    ::ptsname_r(p.master, name, sizeof name);
+    p.path = name;
+    ::fcntl(p.master, F_SETFL, ::fcntl(p.master, F_GETFL) | O_NONBLOCK);
+    return p;
+}
+
+double CpuSeconds() {
+    rusage ru{};
+    ::getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// Child: writes numbered packets paced at 150,000 bytes/s for `seconds`.
+pid_t StartPacedWriter(int master, int seconds) {
+    pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    const int64_t start = NowUs();
+    const int64_t total = static_cast<int64_t>(seconds) * 150000 / kPacketSize;
+    uint8_t packet[kPacketSize];
+    for (int64_t n = 0; n < total; ++n) {
+        const int64_t due = start + n * kPacketSize * 1000000 / 150000;
+        while (NowUs() < due)
+            ::usleep(static_cast<useconds_t>(std::max<int64_t>(50, due - NowUs())));
+        std::memset(packet, 0, sizeof packet);
+        packet[0] = kSyncTs;
+        std::memcpy(packet + 4, &n, sizeof n);
+        size_t done = 0;
+        while (done < sizeof packet) {
+            ssize_t r = ::write(master, packet + done, sizeof packet - done);
+            if (r > 0)
+                done += static_cast<size_t>(r);
+            else {
+                pollfd p{master, POLLOUT, 0};
+                ::poll(&p, 1, 10);
+            }
+        }
+    }
+    ::_exit(0);
+}
+
+pid_t StartBusyCore() {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        volatile uint64_t x = 0;
+        for (;;)
+            x = x + 1;
+    }
+    return pid;
+}
+
+struct Result {
+    int64_t expected = 0, received = 0, misaligned = 0, outOfOrder = 0;
+    uint64_t dropped = 0;
+    double cpuPercent = 0;
+};
+
+Result LineRate(Peer& peer, int seconds, bool busy) {
+    Result res;
+    res.expected = static_cast<int64_t>(seconds) * 150000 / kPacketSize;
+    const uint64_t droppedBefore = DroppedPackets();
+    pid_t hog = busy ? StartBusyCore() : -1;
+    const double cpu0 = CpuSeconds();
+    const int64_t t0 = NowUs();
+    pid_t writer = StartPacedWriter(peer.master, seconds);
+    int64_t next = 0;
+    uint8_t buf[kPacketSize];
+    const int64_t end = NowMs() + seconds * 1000 + 3000;
+    while (NowMs() < end && res.received < res.expected) {
+        if (!TakePacket(buf)) {
+            SleepMs(5); // the transfer's own polling step
+            continue;
+        }
+        ++res.received;
+        int64_t n = 0;
+        std::memcpy(&n, buf + 4, sizeof n);
+        if (buf[0] != kSyncTs)
+            ++res.misaligned;
+        if (n != next)
+            ++res.outOfOrder;
+        next = n + 1;
+    }
+    const double wall = static_cast<double>(NowUs() - t0) / 1e6;
+    res.cpuPercent = 100.0 * (CpuSeconds() - cpu0) / wall;
+    ::waitpid(writer, nullptr, 0);
+    if (hog > 0) {
+        ::kill(hog, SIGKILL);
+        ::waitpid(hog, nullptr, 0);
+    }
+    res.dropped = DroppedPackets() - droppedBefore;
+    return res;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    char tmpl[] = "/tmp/kv6251-bench-XXXXXX";
+    if (!::mkdtemp(tmpl))
+        return 1;
+    ::setenv("XDG_DATA_HOME", tmpl, 1);
+    Peer peer = MakePeer();
+    std::string com1 = RootPath("com1");
+    if (::symlink(peer.path.c_str(), com1.c_str()) != 0)
+        return 1;
+    if (OpenLink(1) != 1)
+        return 1;
+    SleepMs(1200); // past the receiver's start pause
+
+    // 1. SendPacket while the receiver waits on the silent line.
+    std::vector<int64_t> us;
+    uint8_t packet[kPacketSize] = {kSyncBox};
+    for (int i = 0; i < 200; ++i) {
+        int64_t t0 = NowUs();
+        SendPacket(packet);
+        us.push_back(NowUs() - t0);
+        uint8_t sink[4096];
+        while (::read(peer.master, sink, sizeof sink) > 0) {
+        }
+        SleepMs(3);
+    }
+    std::sort(us.begin(), us.end());
+    std::printf("SendPacket on a waiting line: median %.2f ms, p99 %.2f ms, max %.2f ms (200 sends)\n",
+                static_cast<double>(us[100]) / 1000, static_cast<double>(us[197]) / 1000,
+                static_cast<double>(us.back()) / 1000);
+
+    // 2. Silent line CPU.
+    const double cpu0 = CpuSeconds();
+    const int64_t t0 = NowUs();
+    SleepMs(5000);
+    std::printf("Silent line: %.2f %% of one core\n",
+                100.0 * (CpuSeconds() - cpu0) / (static_cast<double>(NowUs() - t0) / 1e6));
+
+    // 3. Line rate, alone and with the other core busy.
+    for (bool busy : {false, true}) {
+        Result r = LineRate(peer, seconds, busy);
+        std::printf("Line rate %ds%s: sent %lld, received %lld, dropped %llu, misaligned %lld, out of order %lld, "
+                    "CPU %.2f %% of one core\n",
+                    seconds, busy ? " (other core busy)" : "", static_cast<long long>(r.expected),
+                    static_cast<long long>(r.received), static_cast<unsigned long long>(r.dropped),
+                    static_cast<long long>(r.misaligned), static_cast<long long>(r.outOfOrder), r.cpuPercent);
+    }
+    CloseLink();
+    ::unlink(com1.c_str());
+    ::rmdir((std::string(tmpl) + "/kv6251").c_str());
+    ::rmdir(tmpl);
+    return 0;
+}
