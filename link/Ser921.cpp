@@ -20,6 +20,7 @@ std::atomic<uint8_t> g_linkStop{0};   // 1 while the link is being or has been s
 std::atomic<int> g_connected{0};      // 1 while the port is open and configured
 std::atomic<int> g_savedPort{0};      // the port of the last OpenLink; reopens use it
 std::atomic<uint64_t> g_generation{0}; // counts successful opens, so a reader can tell a reopen
+std::atomic<int> g_closePauseMs{kCloseLinkPauseMs};
 
 // The port lock and the device live for the whole process and are never destroyed: a thread
 // may still be inside a read when static destructors would run.
@@ -277,7 +278,7 @@ void CloseLink() {
             Device().Wake(); // the receiver leaves its wait now instead of after a read time-out
     }
     if (wasConnected)
-        SleepMs(kCloseLinkPauseMs);
+        SleepMs(g_closePauseMs.load());
     WaitForReceiverEnd();
     {
         PortLockGuard lock;
@@ -393,3 +394,5 @@ bool ReceiverRunning() {
 }
 
 uint64_t ReceiverThreadsStarted() { return g_receiversStarted.load(); }
+
+void SetCloseLinkPauseForTesting(int ms) { g_closePauseMs.store(ms); }

@@ -55,3 +55,6 @@ int WaitingPackets();               // packets in the ring not yet taken
 uint64_t DroppedPackets();          // packets refused because the ring was full
 bool ReceiverRunning();             // a receiver thread is alive
 uint64_t ReceiverThreadsStarted();  // how many receiver threads were ever started
+
+// Tests only: shortens the pause of CloseLink (resource tests run a thousand cycles).
+void SetCloseLinkPauseForTesting(int ms);

@@ -463,3 +463,40 @@ TEST_F(LinkReceiver, ClosedDuringItsFirstPauseTheReceiverEndsWithoutReading) {
     EXPECT_FALSE(ReceiverRunning());
     EXPECT_EQ(WaitingPackets(), 0);
 }
+
+// ---- resources --------------------------------------------------------------------------
+
+namespace {
+int CountEntries(const char* dir) {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir))
+        ++n;
+    return n;
+}
+} // namespace
+
+TEST_F(LinkOpen, AThousandConnectDisconnectCyclesLeaveNoDescriptorOrThreadBehind) {
+    PtyPeer peer;
+    peer.LinkAs(ComPath(1));
+    SetCloseLinkPauseForTesting(0); // the pause itself is covered above; this is about leaks
+    ASSERT_EQ(OpenLink(1), 1);
+    CloseLink();
+    const int fds = CountEntries("/proc/self/fd");
+    const int threads = CountEntries("/proc/self/task");
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_EQ(OpenLink(1), 1) << "cycle " << i;
+        if (i % 100 == 0) {
+            // Now and then let the receiver really read, so its whole path is exercised.
+            SleepMs(1010);
+            ASSERT_TRUE(peer.Write(NumberedPacket(static_cast<uint32_t>(i))));
+            ASSERT_TRUE(WaitForPackets(1));
+            uint8_t buf[kPacketSize];
+            ASSERT_EQ(TakePacket(buf), 1);
+        }
+        CloseLink();
+    }
+    EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    EXPECT_FALSE(ReceiverRunning());
+    EXPECT_TRUE(recorder_.Messages().empty());
+}
