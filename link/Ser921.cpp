@@ -1,6 +1,7 @@
 #include "link/Ser921.h"
 
 #include "platform/MessageSink.h"
+#include "platform/PortDiagnostics.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "platform/Timing.h"
@@ -262,7 +263,7 @@ int OpenLink(int port) {
         std::snprintf(text, sizeof text, failure, name.c_str());
         if (path.empty())
             error.path.clear();
-        LinkErrorDetailed(text, path, error.Describe());
+        LinkErrorDetailed(text, path, DiagnosePortFailure(port, path, error.err, error.step));
         return 0;
     }
     EnsureReceiver();

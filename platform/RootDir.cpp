@@ -40,12 +40,16 @@ std::string RootDir() {
     while (base.size() > 1 && base.back() == '/')
         base.pop_back();
     std::string dir = base + "/kv6251";
-    MakeDirs(dir);
+    if (!MakeDirs(dir))
+        return {};
     return dir;
 }
 
 std::string RootPath(std::string_view fixedName) {
+    std::string root = RootDir();
+    if (root.empty())
+        return {}; // never fall back to the file system's root
     while (!fixedName.empty() && (fixedName.front() == '\\' || fixedName.front() == '/'))
         fixedName.remove_prefix(1);
-    return RootDir() + "/" + std::string(fixedName);
+    return root + "/" + std::string(fixedName);
 }

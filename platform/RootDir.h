@@ -10,8 +10,9 @@
 #include <string_view>
 
 // The root directory, without a trailing slash. Creates it (and its parents) when missing;
-// an empty string when neither $XDG_DATA_HOME nor $HOME gives a usable place.
+// an empty string when neither $XDG_DATA_HOME nor $HOME gives a place that can be created.
 std::string RootDir();
 
-// Maps a fixed root-relative name ("\NAME", "/NAME" or "NAME") to its path in the root directory.
+// Maps a fixed root-relative name ("\NAME", "/NAME" or "NAME") to its path in the root directory;
+// empty when there is no usable root directory (every open of an empty path then fails).
 std::string RootPath(std::string_view fixedName);
