@@ -5,6 +5,11 @@
 // answers as the box does: a flush command silences it, a read command makes it send its
 // configuration packet back to back until the next flush, an upload command arms an upload that
 // the next configuration packet completes. Fault modes make it misbehave on purpose.
+//
+// Promises: it never blocks the tool (non-blocking master, raw line, output paced at the line's
+// 150,000 bytes/s unless told otherwise); commands are recognised only when they are byte for
+// byte what the tool must send, anything else is logged as "other"; Stop() (or the destructor)
+// ends serving, closes the pty and removes the symlink if it still points at this box.
 #pragma once
 
 #include "transfer/SwitchConfig.h"
@@ -15,27 +20,39 @@
 #include <string>
 #include <vector>
 
+inline constexpr int kLineBytesPerSecond = 150000; // 1,500,000 baud, 10 bits per byte
+// The reserved byte that --corrupt-reserved changes in every answer (flips its lowest bit).
+inline constexpr int kCorruptReservedOffset = 100;
+
+// Kinds of received packet, as logged.
+inline constexpr const char *kLogFlush = "flush";
+inline constexpr const char *kLogRead = "read";
+inline constexpr const char *kLogUpload = "upload";
+inline constexpr const char *kLogConfiguration = "configuration";
+inline constexpr const char *kLogOther = "other";
+
 struct BoxSimOptions {
     SwitchConfig config{256, 257, 258, 259, 0}; // configuration at start
-    bool paced = true;          // send at the line's rate, 150,000 bytes/s
-    bool silent = false;        // never answers
-    bool answerOnce = false;    // one configuration packet per read request, then silence
-    int tsPerCycle = 0;         // packets starting with 0x47 after each configuration packet
-    bool corruptReserved = false; // answers with one reserved byte changed
-    bool ignoreUpload = false;  // keeps its configuration whatever is uploaded
-    int noise = 0;              // random non-sync bytes before each answer
-    bool babble = false;        // sends 0x47 packets without end, ignoring flush commands
-    int gapMs = 0;              // pause between answer packets
-    int hangUpAfterMs = -1;     // closes its pty that long after the first read command
-    bool comeBack = false;      // with hangUpAfterMs: makes a new pty at the same link path
-    bool streamTs = false;      // 0x47 packets at line rate from the start
-    std::string linkPath;       // symlink to the slave, removed at Stop()
-    std::string logPath;        // a line per packet received
+    bool paced = true;                          // send at the line's rate, 150,000 bytes/s
+    bool silent = false;                        // never answers
+    bool answerOnce = false;                    // one configuration packet per read request, then silence
+    int tsPerCycle = 0;                         // packets starting with 0x47 after each configuration packet
+    int leadTs = 0;                             // packets starting with 0x47 before the first one of an answer
+    bool corruptReserved = false;               // answers with one reserved byte changed
+    bool ignoreUpload = false;                  // keeps its configuration whatever is uploaded
+    int noise = 0;                              // random non-sync bytes before each configuration packet sent
+    bool babble = false;                        // sends 0x47 packets without end, answering and obeying nothing
+    int gapMs = 0;                              // pause between answer packets
+    int hangUpAfterMs = -1;                     // closes its pty that long after the first read command
+    bool comeBack = false;                      // with hangUpAfterMs: makes a new pty at the same link path
+    bool streamTs = false;                      // 0x47 packets at line rate from the start, until a command
+    std::string linkPath; // symlink to the slave, removed at Stop(); replaces only a link to a pty
+    std::string logPath;  // a line per packet received
 };
 
 struct BoxSimLogEntry {
-    int64_t ms = 0;     // since start
-    std::string kind;   // "flush", "read", "upload", "configuration", "other"
+    int64_t ms = 0;      // since start
+    std::string kind;    // kLogFlush, kLogRead, kLogUpload, kLogConfiguration, kLogOther
     SwitchConfig config; // for "configuration"
 };
 
@@ -43,17 +60,27 @@ class BoxSim {
 public:
     explicit BoxSim(BoxSimOptions options = {});
     ~BoxSim();
-    BoxSim(const BoxSim&) = delete;
-    BoxSim& operator=(const BoxSim&) = delete;
+    BoxSim(const BoxSim &) = delete;
+    BoxSim &operator=(const BoxSim &) = delete;
 
-    bool Start(std::string* error = nullptr); // makes the pty and starts serving
+    bool Start(std::string *error = nullptr); // makes the pty and starts serving
     void Stop();                              // stops serving, removes the link
-    const std::string& SlavePath() const;
+    std::string SlavePath() const;            // changes when the box comes back after a hang-up
 
     std::array<uint8_t, 188> Configuration() const;
     std::vector<BoxSimLogEntry> Log() const;
+    uint64_t PacketsSent() const; // every packet written whole, answers and 0x47 packets alike
+    bool HungUp() const;          // the pty was closed by --hang-up-after (and not come back)
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// One log line: "<ms> <kind>", for a configuration followed by " A:B:C:D:M".
+std::string FormatLogEntry(const BoxSimLogEntry &entry);
+
+// The command line of kv6251-boxsim. False with a reason in *error for a bad command line;
+// *help is set when --help was asked for.
+bool ParseBoxSimArgs(int argc, const char *const *argv, BoxSimOptions *options, bool *help, std::string *error);
+extern const char *const kBoxSimUsage;

@@ -1,0 +1,151 @@
+// How long Send and Get take against the simulated box at line rate, and against a silent box.
+//
+//   transfer_bench [--runs N]      (default 9 runs of each; prints median, min and max in ms)
+//
+// Each measurement is the whole operation as the window runs it: Send writes the send file and
+// uploads and verifies it; Get reads the box's configuration into the read-back file and unpacks
+// its first packet. The tool's files go to a temporary root directory.
+#include "link/Ser921.h"
+#include "platform/MessageSink.h"
+#include "platform/RootDir.h"
+#include "platform/Timing.h"
+#include "sim/BoxSim.h"
+#include "transfer/Utiltrp.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kPort = 1;
+constexpr int kDefaultRuns = 9;
+
+struct Figures {
+    double median = 0, min = 0, max = 0;
+};
+
+Figures Summarise(std::vector<double> ms) {
+    std::sort(ms.begin(), ms.end());
+    Figures f;
+    f.min = ms.front();
+    f.max = ms.back();
+    const size_t n = ms.size();
+    f.median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
+    return f;
+}
+
+// Runs op `runs` times; every run must give `expected`. Gives the durations in ms.
+std::vector<double> Measure(int runs, int expected, const std::function<int()> &op, bool *ok) {
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        const int64_t start = NowUs();
+        const int result = op();
+        ms.push_back(static_cast<double>(NowUs() - start) / 1000.0);
+        if (result != expected) {
+            std::fprintf(stderr, "run %d: result %d, expected %d\n", i, result, expected);
+            *ok = false;
+        }
+    }
+    return ms;
+}
+
+int Send(const SwitchConfig &config) {
+    const std::string sendPath = RootPath(kSendFileName);
+    if (!WriteSendFile(sendPath.c_str(), config))
+        return kTransferSendFile;
+    return UploadAndVerify(sendPath.c_str());
+}
+
+// Get as the window does it: 0 when a configuration was read and unpacked.
+int Get(SwitchConfig *shown) {
+    const std::string path = RootPath(kReadBackFileName);
+    const int read = ReadConfigurationToFile(path.c_str());
+    if (read != kReadDone)
+        return read;
+    uint8_t packet[kPacketSize] = {};
+    FILE *f = std::fopen(path.c_str(), "r+b");
+    if (!f)
+        return -1;
+    const size_t n = std::fread(packet, 1, kPacketSize, f);
+    std::fclose(f);
+    if (n != static_cast<size_t>(kPacketSize) || !IsConfigPacket(packet))
+        return -1;
+    *shown = UnpackConfigPacket(packet);
+    return 0;
+}
+
+bool RunAgainst(const char *title, BoxSimOptions options, int runs, int sendExpected, int getExpected) {
+    options.linkPath = RootPath("com" + std::to_string(kPort));
+    BoxSim box(options);
+    std::string error;
+    if (!box.Start(&error)) {
+        std::fprintf(stderr, "box: %s\n", error.c_str());
+        return false;
+    }
+    if (OpenLink(kPort) != 1) {
+        std::fprintf(stderr, "OpenLink failed\n");
+        return false;
+    }
+    SleepMs(kReceiverStartPauseMs + 100);
+
+    bool ok = true;
+    SwitchConfig shown;
+    const auto get = Summarise(Measure(
+        runs, getExpected, [&] { return Get(&shown); }, &ok));
+    const auto send = Summarise(Measure(
+        runs, sendExpected,
+        [&] {
+            return Send({300, 301, 302, 303, 1});
+        },
+        &ok));
+    CloseLink();
+    box.Stop();
+
+    std::printf("%-28s Get  (result %d): median %7.1f ms  min %7.1f  max %7.1f\n", title, getExpected, get.median,
+                get.min, get.max);
+    std::printf("%-28s Send (code %d):   median %7.1f ms  min %7.1f  max %7.1f\n", title, sendExpected, send.median,
+                send.min, send.max);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    int runs = kDefaultRuns;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+            runs = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: transfer_bench [--runs N]\n");
+            return 2;
+        }
+    }
+    if (runs < 1) {
+        std::fprintf(stderr, "--runs must be at least 1\n");
+        return 2;
+    }
+
+    std::string base = (std::filesystem::temp_directory_path() / "kv6251-bench-XXXXXX").string();
+    if (!::mkdtemp(base.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    ::setenv("XDG_DATA_HOME", base.c_str(), 1);
+    SetMessageSink([](const OperatorMessage &m) { std::fprintf(stderr, "link: %s\n", m.text.c_str()); });
+
+    std::printf("%d runs each, box paced at %d bytes/s\n", runs, kLineBytesPerSecond);
+    bool ok = RunAgainst("box at line rate", BoxSimOptions{}, runs, kTransferOk, kReadDone);
+    BoxSimOptions silent;
+    silent.silent = true;
+    ok = RunAgainst("silent box", silent, runs, kTransferTimeOut, kReadTimeOut) && ok;
+
+    std::error_code ignored;
+    std::filesystem::remove_all(base, ignored);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,249 @@
+#include "transfer/Utiltrp.h"
+
+#include "link/Ser921.h"
+#include "platform/RootDir.h"
+#include "platform/Timing.h"
+
+#include <memory>
+#include <new>
+
+namespace {
+
+// The comparison buffers are a little larger than the files they hold.
+constexpr size_t kCompareBufferSlack = 10;
+
+void SendCommand(CommandKind kind, int times) {
+    uint8_t packet[kPacketSize];
+    BuildCommandPacket(packet, kind);
+    for (int i = 0; i < times; ++i)
+        SendPacket(packet);
+}
+
+// One packet wait: true with a packet in hand, false after 50 sleeps of 5 ms without one.
+// Every wait counts afresh, so the limit bounds the silence before each packet.
+bool WaitPacket(uint8_t *packet) {
+    for (int sleeps = 0; sleeps < kPacketWaitSleeps; ++sleeps) {
+        if (TakePacket(packet))
+            return true;
+        SleepMs(kPacketWaitSleepMs);
+    }
+    return false;
+}
+
+// Records one cycle of the box's answer: the first configuration packet and everything after it
+// up to the next configuration packet. A box that keeps talking without ever closing a cycle
+// would hold the GUI thread and grow the file without end, so the packets taken are counted.
+int ReceiveCycle(FILE *file) {
+    uint8_t packet[kPacketSize];
+    bool recording = false;
+    for (int taken = 0; taken < kReadBackPacketLimit; ++taken) {
+        if (!WaitPacket(packet))
+            return kReadTimeOut;
+        if (IsConfigPacket(packet)) {
+            if (recording)
+                return kReadDone; // the next cycle begins; its first packet is not kept
+            recording = true;
+        }
+        if (recording)
+            std::fwrite(packet, 1, kPacketSize, file);
+    }
+    return kReadTimeOut;
+}
+
+// Compares two open files; fills detail with the sizes and, for different contents, the first
+// difference.
+int CompareOpenFiles(FILE *first, FILE *second, TransferDetail *detail) {
+    const long size1 = FileLength(first);
+    const long size2 = FileLength(second);
+    // A size that cannot be taken leaves nothing to compare: the file is unusable.
+    if (size1 < 0)
+        return kCompareFirstUnopened;
+    if (size2 < 0)
+        return kCompareSecondUnopened;
+    if (detail) {
+        detail->sentSize = size1;
+        detail->readSize = size2;
+    }
+    if (size1 != size2)
+        return kCompareSizesDiffer;
+    // Checked before anything is allocated or read: a long read-back costs no memory.
+    if (size1 > kCompareLimitBytes)
+        return kCompareTooLarge;
+
+    const size_t size = static_cast<size_t>(size1);
+    // Zero-filled, so that no byte is compared that was not read.
+    std::unique_ptr<uint8_t[]> buffer1(new (std::nothrow) uint8_t[size + kCompareBufferSlack]());
+    if (!buffer1)
+        return kCompareNoMemoryFirst;
+    std::unique_ptr<uint8_t[]> buffer2(new (std::nothrow) uint8_t[size + kCompareBufferSlack]());
+    if (!buffer2)
+        return kCompareNoMemorySecond;
+
+    // A file that yields fewer bytes than its size (it shrank, or a read failed) cannot be
+    // confirmed equal.
+    if (std::fread(buffer1.get(), 1, size, first) != size || std::fread(buffer2.get(), 1, size, second) != size)
+        return kCompareContentsDiffer;
+
+    long differing = 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (buffer1[i] == buffer2[i])
+            continue;
+        if (differing == 0 && detail) {
+            detail->firstDiff = static_cast<long>(i);
+            detail->sentByte = buffer1[i];
+            detail->readByte = buffer2[i];
+        }
+        ++differing;
+    }
+    if (detail)
+        detail->diffCount = differing;
+    return differing == 0 ? kCompareEqual : kCompareContentsDiffer;
+}
+
+int CompareFilesDetailed(const char *path1, const char *path2, TransferDetail *detail) {
+    FILE *first = std::fopen(path1, "rb");
+    if (!first)
+        return kCompareFirstUnopened;
+    FILE *second = std::fopen(path2, "rb");
+    if (!second) {
+        std::fclose(first);
+        return kCompareSecondUnopened;
+    }
+    const int result = CompareOpenFiles(first, second, detail);
+    std::fclose(first);
+    std::fclose(second);
+    return result;
+}
+
+} // namespace
+
+int FlushLinkCounting() {
+    const int64_t start = NowMs();
+    uint8_t packet[kPacketSize];
+    BuildCommandPacket(packet, CommandKind::Flush);
+    SendPacket(packet);
+    // The flush command silences the box; until then take at most one packet per sleep. A box
+    // that does not fall silent is given up on after kFlushLimitMs.
+    int sleeps = 0;
+    do {
+        SleepMs(kFlushSleepMs);
+        ++sleeps;
+    } while (TakePacket(packet) && NowMs() - start < kFlushLimitMs);
+    return sleeps;
+}
+
+void FlushLink() {
+    FlushLinkCounting();
+}
+
+int SendPacketFile(const char *path) {
+    int result = kSendFileDone;
+    FILE *file = std::fopen(path, "rb");
+    if (!file) {
+        result = kSendFileUnopened;
+    } else {
+        SendCommand(CommandKind::Flush, kFlushCommandsBeforeUpload);
+        FlushLink();
+        SendCommand(CommandKind::Upload, kUploadCommands);
+        SleepMs(kUploadPauseMs);
+        // Whole packets back to back; a short remainder at the end is not a packet.
+        uint8_t packet[kPacketSize];
+        while (std::fread(packet, 1, kPacketSize, file) == static_cast<size_t>(kPacketSize))
+            SendPacket(packet);
+        std::fclose(file);
+    }
+    FlushLink();
+    return result;
+}
+
+long FileLength(FILE *file) {
+    const long here = std::ftell(file);
+    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
+        return -1;
+    const long size = std::ftell(file);
+    std::fseek(file, here, SEEK_SET);
+    return size;
+}
+
+int CompareFiles(const char *path1, const char *path2) {
+    return CompareFilesDetailed(path1, path2, nullptr);
+}
+
+int ReadConfigurationToFile(const char *path) {
+    int result = kReadDone;
+    FlushLink();
+    FILE *file = std::fopen(path, "w+b");
+    if (!file) {
+        result = kReadCannotCreate;
+    } else {
+        SendCommand(CommandKind::Read, kReadCommands);
+        result = ReceiveCycle(file);
+        // A cycle that could not be written whole is no recorded cycle: whoever reads the file
+        // next would take a truncated packet for the box's configuration.
+        const bool writeFailed = std::ferror(file) != 0;
+        const bool closeFailed = std::fclose(file) != 0;
+        if (result == kReadDone && (writeFailed || closeFailed))
+            result = kReadCannotCreate;
+    }
+    FlushLink();
+    return result;
+}
+
+int UploadAndVerify(const char *sendPath, TransferDetail *detail) {
+    if (detail)
+        *detail = TransferDetail{};
+    const std::string readBackPath = RootPath(kReadBackFileName);
+
+    int result = SendPacketFile(sendPath);
+    if (!IsConnected())
+        result = kTransferNotConnected;
+    if (result == kTransferOk) {
+        const int read = ReadConfigurationToFile(readBackPath.c_str());
+        if (!IsConnected())
+            result = kTransferNotConnected;
+        else if (read == kReadCannotCreate)
+            result = kTransferReadBackCreate;
+        else if (read == kReadTimeOut)
+            result = kTransferTimeOut;
+    }
+    if (result == kTransferOk) {
+        const int compared = CompareFilesDetailed(sendPath, readBackPath.c_str(), detail);
+        result = compared == kCompareEqual ? kTransferOk : compared + kTransferCompareOffset;
+        std::remove(readBackPath.c_str());
+    }
+    return result;
+}
+
+bool WriteSendFile(const char *path, const SwitchConfig &config) {
+    FILE *file = std::fopen(path, "w+b");
+    if (!file)
+        return false;
+    uint8_t packet[kPacketSize];
+    BuildConfigPacket(packet, config);
+    const bool whole = std::fwrite(packet, 1, kPacketSize, file) == static_cast<size_t>(kPacketSize);
+    // Buffered bytes reach the disk only at the close; a full disk shows up there.
+    const bool closed = std::fclose(file) == 0;
+    return whole && closed;
+}
+
+std::string TransferResultMeaning(int code) {
+    if (code < 0 || code >= kTransferCodeCount)
+        return kTransferMeaningUnknown;
+    return kTransferMeanings[code];
+}
+
+std::string TransferResultDetails(int code, const TransferDetail &detail) {
+    std::string text = TransferResultMeaning(code);
+    char line[160];
+    if (code == kTransferSizesDiffer && detail.sentSize >= 0 && detail.readSize >= 0) {
+        std::snprintf(line, sizeof line, kDetailSizesFormat, detail.sentSize, detail.readSize);
+        text += '\n';
+        text += line;
+    } else if (code == kTransferContentsDiffer && detail.firstDiff >= 0) {
+        std::snprintf(line, sizeof line, kDetailDifferenceFormat, detail.firstDiff,
+                      static_cast<unsigned>(detail.sentByte), static_cast<unsigned>(detail.readByte), detail.diffCount);
+        text += '\n';
+        text += line;
+    }
+    return text;
+}
