@@ -12,6 +12,30 @@ namespace {
 // The comparison buffers are a little larger than the files they hold.
 constexpr size_t kCompareBufferSlack = 10;
 
+// The deadline of the Send or Get in progress (0: none). Each bounded step alone would let a
+// babbling box hold the window for three flushes and a full reception; the budget caps the sum.
+// GUI thread only, like every transfer.
+int64_t g_operationDeadline = 0;
+
+class OperationBudget {
+public:
+    OperationBudget() : owner_(g_operationDeadline == 0) {
+        if (owner_)
+            g_operationDeadline = NowMs() + kOperationLimitMs;
+    }
+    ~OperationBudget() {
+        if (owner_)
+            g_operationDeadline = 0;
+    }
+    OperationBudget(const OperationBudget &) = delete;
+    OperationBudget &operator=(const OperationBudget &) = delete;
+
+private:
+    bool owner_;
+};
+
+bool BudgetSpent() { return g_operationDeadline != 0 && NowMs() >= g_operationDeadline; }
+
 void SendCommand(CommandKind kind, int times) {
     uint8_t packet[kPacketSize];
     BuildCommandPacket(packet, kind);
@@ -22,7 +46,7 @@ void SendCommand(CommandKind kind, int times) {
 // One packet wait: true with a packet in hand, false after 50 sleeps of 5 ms without one.
 // Every wait counts afresh, so the limit bounds the silence before each packet.
 bool WaitPacket(uint8_t *packet) {
-    for (int sleeps = 0; sleeps < kPacketWaitSleeps; ++sleeps) {
+    for (int sleeps = 0; sleeps < kPacketWaitSleeps && !BudgetSpent(); ++sleeps) {
         if (TakePacket(packet))
             return true;
         SleepMs(kPacketWaitSleepMs);
@@ -128,7 +152,7 @@ int FlushLinkCounting() {
     do {
         SleepMs(kFlushSleepMs);
         ++sleeps;
-    } while (TakePacket(packet) && NowMs() - start < kFlushLimitMs);
+    } while (TakePacket(packet) && NowMs() - start < kFlushLimitMs && !BudgetSpent());
     return sleeps;
 }
 
@@ -170,6 +194,7 @@ int CompareFiles(const char *path1, const char *path2) {
 }
 
 int ReadConfigurationToFile(const char *path) {
+    OperationBudget budget;
     int result = kReadDone;
     FlushLink();
     FILE *file = std::fopen(path, "w+b");
@@ -193,6 +218,7 @@ int UploadAndVerify(const char *sendPath, TransferDetail *detail) {
     if (detail)
         *detail = TransferDetail{};
     const std::string readBackPath = RootPath(kReadBackFileName);
+    OperationBudget budget;
 
     int result = SendPacketFile(sendPath);
     if (!IsConnected())

@@ -20,6 +20,9 @@ inline constexpr const char *kReadBackFileName = "\\CONF_KV6251.C$D";
 // The rhythm of the exchange with the box.
 inline constexpr int kFlushSleepMs = 10;   // FlushLink takes at most one packet per sleep
 inline constexpr int kFlushLimitMs = 2000; // a box that keeps talking cannot hold FlushLink longer
+// A whole Send or Get against a box that never falls silent ends within this: once it is spent,
+// flushes stop draining and packet waits time out at once. A box that answers never comes near it.
+inline constexpr int kOperationLimitMs = 4000;
 inline constexpr int kFlushCommandsBeforeUpload = 5;
 inline constexpr int kUploadCommands = 3;
 inline constexpr int kUploadPauseMs = 1000; // the box needs this before the uploaded packets
