@@ -11,14 +11,14 @@ class Tfrm_About : public QDialog, public Ui::Tfrm_About {
     Q_OBJECT
 
 public:
-    explicit Tfrm_About(QWidget *parent = nullptr);
+    explicit Tfrm_About(QWidget* parent = nullptr);
 
     // Ok: closes the About window being shown (frm_About).
-    void BitBtn1Click(QObject *Sender);
+    void BitBtn1Click(QObject* Sender);
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    void showEvent(QShowEvent* event) override;
 };
 
 // The About window while the About command shows it; nullptr otherwise.
-extern Tfrm_About *frm_About;
+extern Tfrm_About* frm_About;

@@ -19,10 +19,10 @@ namespace {
 
 // The original toolkit draws a group box's caption into the top edge of its frame; of Qt's
 // built-in styles, "Windows" does the same.
-constexpr const char *kWidgetStyle = "Windows";
-constexpr const char *kProgramIcon = ":/pictures/program.png";
-constexpr const char *kFormFont = "MS Sans Serif";
-constexpr const char *kDesktopId = "org.example.kv6251";
+constexpr const char* kWidgetStyle = "Windows";
+constexpr const char* kProgramIcon = ":/pictures/program.png";
+constexpr const char* kFormFont = "MS Sans Serif";
+constexpr const char* kDesktopId = "org.example.kv6251";
 // The icon bits of the original message-box flags; the low bits chose buttons.
 constexpr int kIconMask = 0xF0;
 
@@ -39,8 +39,8 @@ QMessageBox::Icon IconForFlags(int flags) {
     }
 }
 
-void RunBox(QWidget *parent, const QString &caption, const QString &text, QMessageBox::Icon icon,
-            const QString &details) {
+void RunBox(QWidget* parent, const QString& caption, const QString& text, QMessageBox::Icon icon,
+            const QString& details) {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
     if (!details.isEmpty())
         box.setDetailedText(details);
@@ -49,20 +49,20 @@ void RunBox(QWidget *parent, const QString &caption, const QString &text, QMessa
 
 } // namespace
 
-void ShowBox(QWidget *parent, const QString &text, int flags, const QString &details) {
+void ShowBox(QWidget* parent, const QString& text, int flags, const QString& details) {
     RunBox(parent, QString::fromUtf8(kCaption), text, IconForFlags(flags), details);
 }
 
-void ShowPlainMessage(QWidget *parent, const QString &text) {
+void ShowPlainMessage(QWidget* parent, const QString& text) {
     RunBox(parent, QString::fromUtf8(kApplicationTitle), text, QMessageBox::NoIcon, {});
 }
 
-void ShowExceptionMessage(const QString &what) {
+void ShowExceptionMessage(const QString& what) {
     RunBox(nullptr, QString::fromUtf8(kApplicationTitle), what, QMessageBox::Critical, {});
 }
 
-void CentreOnScreen(QWidget *window) {
-    QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+void CentreOnScreen(QWidget* window) {
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
     QRect frame(QPoint(0, 0), window->frameGeometry().size());
@@ -75,7 +75,7 @@ void LoadPictures() {
     (void)loaded;
 }
 
-void PrepareApplication(QApplication &app) {
+void PrepareApplication(QApplication& app) {
     LoadPictures();
     // The forms ask for the original's "MS Sans Serif" at fixed pixel sizes. Where it is missing,
     // prefer the narrow sans faces of similar width, so that the texts fit the fixed-size
@@ -84,7 +84,7 @@ void PrepareApplication(QApplication &app) {
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                                 QStringLiteral("Nimbus Sans"), QStringLiteral("Nimbus Sans L"), QStringLiteral("Arial"),
                                 QStringLiteral("Helvetica")});
-    if (QStyle *style = QStyleFactory::create(QString::fromUtf8(kWidgetStyle)))
+    if (QStyle* style = QStyleFactory::create(QString::fromUtf8(kWidgetStyle)))
         QApplication::setStyle(style);
     app.setWindowIcon(QIcon(QString::fromUtf8(kProgramIcon)));
     // Lets the desktop match the windows to the installed desktop entry and its icon.

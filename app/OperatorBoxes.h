@@ -12,19 +12,19 @@
 class QApplication;
 class QWidget;
 
-inline constexpr const char *kCaption = "KV6251 Transport Switcher - Norvell";
+inline constexpr const char* kCaption = "KV6251 Transport Switcher - Norvell";
 // The application's title: the caption of plain messages.
-inline constexpr const char *kApplicationTitle = "KV6251";
+inline constexpr const char* kApplicationTitle = "KV6251";
 
-void ShowBox(QWidget *parent, const QString &text, int flags, const QString &details = {});
-void ShowPlainMessage(QWidget *parent, const QString &text);
+void ShowBox(QWidget* parent, const QString& text, int flags, const QString& details = {});
+void ShowPlainMessage(QWidget* parent, const QString& text);
 
 // The standard display of an exception that a handler let escape.
-void ShowExceptionMessage(const QString &what);
+void ShowExceptionMessage(const QString& what);
 
 // Places a window, frame included, in the centre of the screen's free area. Call when it is
 // shown, once its frame is known.
-void CentreOnScreen(QWidget *window);
+void CentreOnScreen(QWidget* window);
 
 // Makes the pictures of the windows available (the resource file lives in a static library).
 void LoadPictures();
@@ -32,4 +32,4 @@ void LoadPictures();
 // Sets the application's icon, desktop entry and widget style (the application name stays the
 // program's file name, which the desktop entry's window class expects). Call once after creating the
 // application object, before the first window.
-void PrepareApplication(QApplication &app);
+void PrepareApplication(QApplication& app);

@@ -13,27 +13,27 @@ constexpr int kSideMargins = 10;
 constexpr int kBottomMargin = 5;
 } // namespace
 
-RadioGroup::RadioGroup(QWidget *parent) : QGroupBox(parent), group_(new QButtonGroup(this)) {
+RadioGroup::RadioGroup(QWidget* parent) : QGroupBox(parent), group_(new QButtonGroup(this)) {
     group_->setExclusive(true);
-    connect(group_, &QButtonGroup::buttonClicked, this, [this](QAbstractButton *) { emit itemClicked(); });
-    connect(group_, &QButtonGroup::buttonToggled, this, [this](QAbstractButton *, bool) { UpdateTabStop(); });
+    connect(group_, &QButtonGroup::buttonClicked, this, [this](QAbstractButton*) { emit itemClicked(); });
+    connect(group_, &QButtonGroup::buttonToggled, this, [this](QAbstractButton*, bool) { UpdateTabStop(); });
 }
 
 QStringList RadioGroup::Items() const {
     QStringList items;
-    for (QRadioButton *button : buttons_)
+    for (QRadioButton* button : buttons_)
         items << button->text();
     return items;
 }
 
-void RadioGroup::setItems(const QStringList &items) {
-    for (QRadioButton *button : buttons_) {
+void RadioGroup::setItems(const QStringList& items) {
+    for (QRadioButton* button : buttons_) {
         group_->removeButton(button);
         delete button;
     }
     buttons_.clear();
     for (int i = 0; i < items.size(); ++i) {
-        auto *button = new QRadioButton(items[i], this);
+        auto* button = new QRadioButton(items[i], this);
         button->setObjectName(objectName() + QStringLiteral("_item%1").arg(i));
         group_->addButton(button, i);
         buttons_.push_back(button);
@@ -55,7 +55,7 @@ void RadioGroup::setItemIndex(int index) {
     if (index < 0) {
         // An exclusive group refuses to uncheck its last checked button.
         group_->setExclusive(false);
-        for (QRadioButton *button : buttons_)
+        for (QRadioButton* button : buttons_)
             button->setChecked(false);
         group_->setExclusive(true);
         UpdateTabStop();
@@ -64,7 +64,7 @@ void RadioGroup::setItemIndex(int index) {
     buttons_[static_cast<size_t>(index)]->setChecked(true);
 }
 
-QRadioButton *RadioGroup::Button(int index) const {
+QRadioButton* RadioGroup::Button(int index) const {
     if (index < 0 || index >= Count())
         return nullptr;
     return buttons_[static_cast<size_t>(index)];
@@ -77,12 +77,12 @@ void RadioGroup::UpdateTabStop() {
         buttons_[static_cast<size_t>(i)]->setFocusPolicy(i == stop ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
-void RadioGroup::resizeEvent(QResizeEvent *event) {
+void RadioGroup::resizeEvent(QResizeEvent* event) {
     QGroupBox::resizeEvent(event);
     ArrangeButtons();
 }
 
-void RadioGroup::changeEvent(QEvent *event) {
+void RadioGroup::changeEvent(QEvent* event) {
     QGroupBox::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         ArrangeButtons();

@@ -22,29 +22,29 @@ class RadioGroup : public QGroupBox {
     Q_PROPERTY(int itemIndex READ ItemIndex WRITE setItemIndex)
 
 public:
-    explicit RadioGroup(QWidget *parent = nullptr);
+    explicit RadioGroup(QWidget* parent = nullptr);
 
     QStringList Items() const;
-    void setItems(const QStringList &items);
+    void setItems(const QStringList& items);
 
     int ItemIndex() const;
     void setItemIndex(int index);
 
     int Count() const { return static_cast<int>(buttons_.size()); }
-    QRadioButton *Button(int index) const;
+    QRadioButton* Button(int index) const;
 
 signals:
     // The operator picked an item (already selected when this is emitted).
     void itemClicked();
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;
-    void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void ArrangeButtons();
     void UpdateTabStop();
 
-    QButtonGroup *group_;
-    std::vector<QRadioButton *> buttons_;
+    QButtonGroup* group_;
+    std::vector<QRadioButton*> buttons_;
 };

@@ -37,7 +37,7 @@ uint16_t PidD = 0;
 int16_t Mode = 0;
 int16_t PortNumber = 0;
 
-Tfrm_Main *frm_Main = nullptr;
+Tfrm_Main* frm_Main = nullptr;
 
 namespace {
 
@@ -48,19 +48,19 @@ constexpr char16_t kLastBlank = 32;
 // Transfer result code for a send file that cannot be used: nothing is uploaded.
 constexpr int kCodeSendFileUnusable = 1;
 
-QString Text(const char *text) {
+QString Text(const char* text) {
     return QString::fromUtf8(text);
 }
-QString Text(const std::string &text) {
+QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-bool IsFilled(const QLineEdit *field) {
+bool IsFilled(const QLineEdit* field) {
     const QString text = field->text();
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > kLastBlank; });
 }
 
-uint16_t FieldValue(const QLineEdit *field) {
+uint16_t FieldValue(const QLineEdit* field) {
     return TextToU16(field->text().toStdString());
 }
 
@@ -68,7 +68,7 @@ SwitchConfig SharedConfig() {
     return SwitchConfig{PidA, PidB, PidC, PidD, Mode};
 }
 
-void StoreSharedConfig(const SwitchConfig &config) {
+void StoreSharedConfig(const SwitchConfig& config) {
     PidA = config.PidA;
     PidB = config.PidB;
     PidC = config.PidC;
@@ -76,11 +76,11 @@ void StoreSharedConfig(const SwitchConfig &config) {
     Mode = config.Mode;
 }
 
-std::string LocalPath(const QString &path) {
+std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-QString LinkMessageDetails(const OperatorMessage &message) {
+QString LinkMessageDetails(const OperatorMessage& message) {
     QStringList lines;
     if (!message.device.empty())
         lines << Text(kMsgLinkDevice).arg(Text(message.device));
@@ -89,7 +89,7 @@ QString LinkMessageDetails(const OperatorMessage &message) {
     return lines.join(QLatin1Char('\n'));
 }
 
-void ShowLinkMessage(const OperatorMessage &message) {
+void ShowLinkMessage(const OperatorMessage& message) {
     ShowBox(frm_Main, Text(message.text), message.flags, LinkMessageDetails(message));
     if (frm_Main)
         frm_Main->CheckLinkLook();
@@ -100,8 +100,8 @@ void ShowLinkMessage(const OperatorMessage &message) {
 // seen it); from the receiver thread it is queued, so that the receiver never waits for the
 // operator and no widget is touched off the GUI thread. The application object outlives
 // every receiver thread (the window closes the link before the event loop ends).
-void LinkMessageSink(const OperatorMessage &message) {
-    QCoreApplication *app = QCoreApplication::instance();
+void LinkMessageSink(const OperatorMessage& message) {
+    QCoreApplication* app = QCoreApplication::instance();
     if (!app) {
         std::fprintf(stderr, "%s\n", message.text.c_str());
         return;
@@ -115,7 +115,7 @@ void LinkMessageSink(const OperatorMessage &message) {
 }
 
 struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
+    void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 [[noreturn]] void EndProcess(int code) {
@@ -137,14 +137,14 @@ QString ModeName(int index) {
 
 // ---- construction ---------------------------------------------------------------------------
 
-Tfrm_Main::Tfrm_Main(QWidget *parent) : QMainWindow(parent) {
+Tfrm_Main::Tfrm_Main(QWidget* parent) : QMainWindow(parent) {
     LoadPictures();
     setupUi(this);
 
     // The form file cannot name separators; the File menu holds two.
-    std::array<QAction **, 2> separators = {&N1, &N2};
+    std::array<QAction**, 2> separators = {&N1, &N2};
     size_t found = 0;
-    for (QAction *action : mn_File->actions()) {
+    for (QAction* action : mn_File->actions()) {
         if (action->isSeparator() && found < separators.size()) {
             *separators[found] = action;
             action->setObjectName(found == 0 ? QStringLiteral("N1") : QStringLiteral("N2"));
@@ -223,7 +223,7 @@ void Tfrm_Main::WireHandlers() {
     connect(bt_Send, &QToolButton::clicked, this, [this] { bt_SendClick(bt_Send); });
     connect(mn_Send, &QAction::triggered, this, [this] { bt_SendClick(mn_Send); });
 
-    for (QAction *item : PortItems())
+    for (QAction* item : PortItems())
         connect(item, &QAction::triggered, this, [this, item] { mn_Port_COM1Click(item); });
     connect(mn_Port, &QMenu::aboutToShow, this, &Tfrm_Main::RefreshPortTooltips);
 
@@ -231,10 +231,10 @@ void Tfrm_Main::WireHandlers() {
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
 
     for (int i = 0; i < 4; ++i) {
-        QLineEdit *field = PidField(i);
+        QLineEdit* field = PidField(i);
         field->installEventFilter(this);
         // Once a longer value from a file has been shortened, the typing limit holds again.
-        connect(field, &QLineEdit::textChanged, this, [this, field](const QString &text) {
+        connect(field, &QLineEdit::textChanged, this, [this, field](const QString& text) {
             if (field->maxLength() > pidTypingLimit_ && text.size() <= pidTypingLimit_)
                 field->setMaxLength(pidTypingLimit_);
         });
@@ -242,12 +242,12 @@ void Tfrm_Main::WireHandlers() {
     connect(qApp, &QApplication::focusChanged, this, &Tfrm_Main::OnFocusChanged);
 }
 
-std::array<QAction *, kPortItemCount> Tfrm_Main::PortItems() const {
+std::array<QAction*, kPortItemCount> Tfrm_Main::PortItems() const {
     return {mn_Port_COM1, mn_Port_COM2, mn_Port_COM3, mn_Port_COM4, mn_Port_COM5,
             mn_Port_COM6, mn_Port_COM7, mn_Port_COM8, mn_Port_COM9};
 }
 
-QLineEdit *Tfrm_Main::PidField(int index) const {
+QLineEdit* Tfrm_Main::PidField(int index) const {
     switch (index) {
     case 0:
         return txt_PidA;
@@ -262,20 +262,20 @@ QLineEdit *Tfrm_Main::PidField(int index) const {
     }
 }
 
-void Tfrm_Main::SetPidText(QLineEdit *field, const QString &text) {
+void Tfrm_Main::SetPidText(QLineEdit* field, const QString& text) {
     // A line edit cuts any text to its maximum length, also text set by the program; widen the
     // limit to the value first (the textChanged hook narrows it again once the text fits).
     field->setMaxLength(std::max(pidTypingLimit_, static_cast<int>(text.size())));
     field->setText(text);
 }
 
-bool Tfrm_Main::IsPidField(const QObject *object) const {
+bool Tfrm_Main::IsPidField(const QObject* object) const {
     return object && (object == txt_PidA || object == txt_PidB || object == txt_PidC || object == txt_PidD);
 }
 
 // ---- start-up, activation, end --------------------------------------------------------------
 
-void Tfrm_Main::changeEvent(QEvent *event) {
+void Tfrm_Main::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         RunPendingActivation();
@@ -290,7 +290,7 @@ void Tfrm_Main::RunPendingActivation() {
     FormActivate(this);
 }
 
-void Tfrm_Main::FormActivate(QObject *Sender) {
+void Tfrm_Main::FormActivate(QObject* Sender) {
     (void)Sender;
     PidA = 0;
     PidB = 0;
@@ -313,7 +313,7 @@ void Tfrm_Main::FormActivate(QObject *Sender) {
     lbl_PortSerial->setText(QString::asprintf(kPortLoadedFormat, PortNumber));
 }
 
-void Tfrm_Main::showEvent(QShowEvent *event) {
+void Tfrm_Main::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // Centred on the desktop when first shown; later the operator's place is kept.
     if (!placed_) {
@@ -322,7 +322,7 @@ void Tfrm_Main::showEvent(QShowEvent *event) {
     }
 }
 
-void Tfrm_Main::closeEvent(QCloseEvent *event) {
+void Tfrm_Main::closeEvent(QCloseEvent* event) {
     // Closing from the title bar shuts the link down too, so that no receiver thread outlives
     // the window (also one still repairing a lost link).
     if (IsConnected() == 1 || ReceiverRunning())
@@ -330,7 +330,7 @@ void Tfrm_Main::closeEvent(QCloseEvent *event) {
     QMainWindow::closeEvent(event);
 }
 
-void Tfrm_Main::bt_ExitClick(QObject *Sender) {
+void Tfrm_Main::bt_ExitClick(QObject* Sender) {
     (void)Sender;
     if (IsConnected() == 1)
         CloseLink();
@@ -360,7 +360,7 @@ void Tfrm_Main::CheckLinkLook() {
         ApplyLinkLook(false);
 }
 
-void Tfrm_Main::bt_ConnectClick(QObject *Sender) {
+void Tfrm_Main::bt_ConnectClick(QObject* Sender) {
     (void)Sender;
     if (OpenLink(PortNumber) != 1)
         return; // the link has told the operator why
@@ -368,7 +368,7 @@ void Tfrm_Main::bt_ConnectClick(QObject *Sender) {
     txt_PidAExit(txt_PidA);
 }
 
-void Tfrm_Main::bt_DisconnectClick(QObject *Sender) {
+void Tfrm_Main::bt_DisconnectClick(QObject* Sender) {
     (void)Sender;
     if (IsConnected() == 0)
         return;
@@ -376,7 +376,7 @@ void Tfrm_Main::bt_DisconnectClick(QObject *Sender) {
     ApplyLinkLook(false);
 }
 
-void Tfrm_Main::Timer1Timer(QObject *Sender) {
+void Tfrm_Main::Timer1Timer(QObject* Sender) {
     (void)Sender;
     const QTime now = QTime::currentTime();
     lbl_Timer->setText(FormatClock(now.hour(), now.minute(), now.second()));
@@ -385,26 +385,26 @@ void Tfrm_Main::Timer1Timer(QObject *Sender) {
 
 // ---- PID fields and output mode -------------------------------------------------------------
 
-void Tfrm_Main::txt_PidAKeyPress(QObject *Sender, QChar &Key) {
+void Tfrm_Main::txt_PidAKeyPress(QObject* Sender, QChar& Key) {
     (void)Sender;
     const bool digit = Key.unicode() >= u'0' && Key.unicode() <= u'9';
     if (!digit && Key.unicode() != kBackspace)
         Key = QChar();
 }
 
-bool Tfrm_Main::FilterPidKey(QObject *field, QEvent *event) {
+bool Tfrm_Main::FilterPidKey(QObject* field, QEvent* event) {
     // Runs the key filter over the characters an event would type; true when the event has
     // been dealt with here (some character was refused).
     QString typed;
     if (event->type() == QEvent::KeyPress) {
-        const auto *key = static_cast<QKeyEvent *>(event);
+        const auto* key = static_cast<QKeyEvent*>(event);
         // Combinations with Ctrl, Alt or Meta are commands (the clipboard's among them), not
         // typing; the field handles them as it always does.
         if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
             return false;
         typed = key->text();
     } else
-        typed = static_cast<QInputMethodEvent *>(event)->commitString();
+        typed = static_cast<QInputMethodEvent*>(event)->commitString();
     if (typed.isEmpty())
         return false;
     // Editing and navigation keys and the clipboard combinations type no printable character:
@@ -423,35 +423,35 @@ bool Tfrm_Main::FilterPidKey(QObject *field, QEvent *event) {
     }
     if (kept == typed)
         return false;
-    auto *edit = static_cast<QLineEdit *>(field);
+    auto* edit = static_cast<QLineEdit*>(field);
     if (event->type() == QEvent::KeyPress) {
         if (!kept.isEmpty())
             edit->insert(kept);
         return true;
     }
-    auto *method = static_cast<QInputMethodEvent *>(event);
+    auto* method = static_cast<QInputMethodEvent*>(event);
     QInputMethodEvent filtered(method->preeditString(), method->attributes());
     filtered.setCommitString(kept, method->replacementStart(), method->replacementLength());
     QCoreApplication::sendEvent(field, &filtered);
     return true;
 }
 
-bool Tfrm_Main::IsEnabledMenuShortcut(const QKeySequence &keys) const {
-    const QList<QAction *> actions = findChildren<QAction *>();
-    return std::any_of(actions.begin(), actions.end(), [&keys](const QAction *action) {
+bool Tfrm_Main::IsEnabledMenuShortcut(const QKeySequence& keys) const {
+    const QList<QAction*> actions = findChildren<QAction*>();
+    return std::any_of(actions.begin(), actions.end(), [&keys](const QAction* action) {
         return action->isEnabled() && !action->shortcut().isEmpty() &&
                action->shortcut().matches(keys) == QKeySequence::ExactMatch;
     });
 }
 
-bool Tfrm_Main::eventFilter(QObject *watched, QEvent *event) {
+bool Tfrm_Main::eventFilter(QObject* watched, QEvent* event) {
     if (IsPidField(watched)) {
         switch (event->type()) {
         case QEvent::ShortcutOverride: {
             // The menu's shortcuts come first, also over a text field's own keys (Ctrl+A,
             // Ctrl+D and Ctrl+E select, delete and move there): an override left unaccepted
             // lets the shortcut fire. A disabled item leaves the key to the field.
-            auto *key = static_cast<QKeyEvent *>(event);
+            auto* key = static_cast<QKeyEvent*>(event);
             if (IsEnabledMenuShortcut(QKeySequence(key->keyCombination())))
                 return true;
             break;
@@ -468,21 +468,21 @@ bool Tfrm_Main::eventFilter(QObject *watched, QEvent *event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Tfrm_Main::OnFocusChanged(QWidget *old, QWidget *now) {
+void Tfrm_Main::OnFocusChanged(QWidget* old, QWidget* now) {
     // The exit rule follows the operator's focus moves between the window's controls. The
     // window losing activation (now is nullptr or another window) and the menu bar taking
     // the keyboard do not count, nor does a field losing the focus because the program
     // disabled it.
     if (programMovesFocus_ || !IsPidField(old) || !now || now == old || now->window() != this)
         return;
-    if (now == MainMenu1 || qobject_cast<QMenu *>(now))
+    if (now == MainMenu1 || qobject_cast<QMenu*>(now))
         return;
     txt_PidAExit(old);
 }
 
-void Tfrm_Main::txt_PidAExit(QObject *Sender) {
+void Tfrm_Main::txt_PidAExit(QObject* Sender) {
     (void)Sender;
-    const std::array<const QLineEdit *, 4> fields = {txt_PidA, txt_PidB, txt_PidC, txt_PidD};
+    const std::array<const QLineEdit*, 4> fields = {txt_PidA, txt_PidB, txt_PidC, txt_PidD};
     if (std::none_of(fields.begin(), fields.end(), IsFilled)) {
         bt_Send->setEnabled(false);
         mn_Send->setEnabled(false);
@@ -514,7 +514,7 @@ void Tfrm_Main::SetSwitchBColour(bool grey) {
     grp_Input2->setPalette(palette);
 }
 
-void Tfrm_Main::rdg_ModeClick(QObject *Sender) {
+void Tfrm_Main::rdg_ModeClick(QObject* Sender) {
     (void)Sender;
     const int index = rdg_Mode->ItemIndex();
     lbl_Mode->setText(ModeName(index));
@@ -541,7 +541,7 @@ void Tfrm_Main::rdg_ModeClick(QObject *Sender) {
 
 // ---- Send and Get -------------------------------------------------------------------------
 
-int Tfrm_Main::SendConfiguration(TransferDetail *detail) {
+int Tfrm_Main::SendConfiguration(TransferDetail* detail) {
     sendFileFailed_ = false;
     const std::string sendPath = RootPath(kSendFileName);
     // A send file that could not be written whole is never uploaded: the box would receive a
@@ -553,7 +553,7 @@ int Tfrm_Main::SendConfiguration(TransferDetail *detail) {
     return UploadAndVerify(sendPath.c_str(), detail);
 }
 
-void Tfrm_Main::bt_SendClick(QObject *Sender) {
+void Tfrm_Main::bt_SendClick(QObject* Sender) {
     (void)Sender;
     if (IsConnected() == 0) {
         ShowBox(this, Text(kMsgNoCommunication), kIconError);
@@ -575,7 +575,7 @@ void Tfrm_Main::bt_SendClick(QObject *Sender) {
         ShowBox(this, QString::asprintf(kMsgErrorCode, code), kIconError, details);
 }
 
-void Tfrm_Main::bt_GetClick(QObject *Sender) {
+void Tfrm_Main::bt_GetClick(QObject* Sender) {
     (void)Sender;
     uint8_t packet[kPacketSize] = {};
     const std::string readBackPath = RootPath(kReadBackFileName);
@@ -607,11 +607,11 @@ void Tfrm_Main::bt_GetClick(QObject *Sender) {
 
 // ---- port menu ----------------------------------------------------------------------------
 
-void Tfrm_Main::mn_Port_COM1Click(QObject *Sender) {
+void Tfrm_Main::mn_Port_COM1Click(QObject* Sender) {
     const auto items = PortItems();
-    for (QAction *item : items)
+    for (QAction* item : items)
         item->setChecked(false);
-    if (auto *clicked = qobject_cast<QAction *>(Sender))
+    if (auto* clicked = qobject_cast<QAction*>(Sender))
         clicked->setChecked(true);
     for (size_t i = 0; i < items.size(); ++i) {
         if (items[i]->isChecked()) {
@@ -634,7 +634,7 @@ void Tfrm_Main::RefreshPortTooltips() {
 
 // ---- Open and Save ------------------------------------------------------------------------
 
-void Tfrm_Main::bt_OpenClick(QObject *Sender) {
+void Tfrm_Main::bt_OpenClick(QObject* Sender) {
     (void)Sender;
     if (dlg_Open->exec() != QDialog::Accepted || dlg_Open->selectedFiles().isEmpty())
         return;
@@ -659,7 +659,7 @@ void Tfrm_Main::bt_OpenClick(QObject *Sender) {
     SetPidText(txt_PidD, QString::number(PidD));
 }
 
-void Tfrm_Main::bt_SaveClick(QObject *Sender) {
+void Tfrm_Main::bt_SaveClick(QObject* Sender) {
     (void)Sender;
     try {
         if (dlg_Save->exec() != QDialog::Accepted || dlg_Save->selectedFiles().isEmpty())
@@ -680,7 +680,7 @@ void Tfrm_Main::bt_SaveClick(QObject *Sender) {
 
 // ---- About --------------------------------------------------------------------------------
 
-void Tfrm_Main::bt_AboutClick(QObject *Sender) {
+void Tfrm_Main::bt_AboutClick(QObject* Sender) {
     (void)Sender;
     {
         const std::unique_ptr<Tfrm_About> about(new Tfrm_About(nullptr));

@@ -33,32 +33,32 @@ extern int16_t Mode;
 extern int16_t PortNumber;
 
 class Tfrm_Main;
-extern Tfrm_Main *frm_Main;
+extern Tfrm_Main* frm_Main;
 
 // ---- operator texts shown by this window ----------------------------------------------------
-inline constexpr const char *kStatusConnected = "Connected!";
-inline constexpr const char *kStatusDisconnected = "Disconnected!";
+inline constexpr const char* kStatusConnected = "Connected!";
+inline constexpr const char* kStatusDisconnected = "Disconnected!";
 // Names of the output modes, indexed by the item index of the output-mode group.
-inline constexpr std::array<const char *, 2> kModeNames = {"Double", "Single"};
+inline constexpr std::array<const char*, 2> kModeNames = {"Double", "Single"};
 inline constexpr int kModeDouble = 0;
 inline constexpr int kModeSingle = 1;
-inline constexpr const char *kMsgNoCommunication = "USB no communication.";
-inline constexpr const char *kMsgProcessSuccessful = "Process successful!";
-inline constexpr const char *kMsgErrorCode = "Error %d";
-inline constexpr const char *kMsgSendFileNotWritten = "The send file %1 could not be written whole.";
-inline constexpr const char *kMsgSaveSuccessful = "File save successful!";
-inline constexpr const char *kMsgSaveError = "Error at Save.";
-inline constexpr const char *kMsgSaveException = "Error in save!";
-inline constexpr const char *kMsgCannotOpen = "Cannot open input file.";
-inline constexpr const char *kMsgCorrupted = "File corrupted!";
-inline constexpr const char *kMsgLinkDevice = "Device: %1";
+inline constexpr const char* kMsgNoCommunication = "USB no communication.";
+inline constexpr const char* kMsgProcessSuccessful = "Process successful!";
+inline constexpr const char* kMsgErrorCode = "Error %d";
+inline constexpr const char* kMsgSendFileNotWritten = "The send file %1 could not be written whole.";
+inline constexpr const char* kMsgSaveSuccessful = "File save successful!";
+inline constexpr const char* kMsgSaveError = "Error at Save.";
+inline constexpr const char* kMsgSaveException = "Error in save!";
+inline constexpr const char* kMsgCannotOpen = "Cannot open input file.";
+inline constexpr const char* kMsgCorrupted = "File corrupted!";
+inline constexpr const char* kMsgLinkDevice = "Device: %1";
 // The port panel: " %d" after a choice from the menu, " %d " after loading the port file.
-inline constexpr const char *kPortChosenFormat = " %d";
-inline constexpr const char *kPortLoadedFormat = " %d ";
-inline constexpr const char *kClockFormat = " %2.2d:%2.2d:%2.2d";
+inline constexpr const char* kPortChosenFormat = " %d";
+inline constexpr const char* kPortLoadedFormat = " %d ";
+inline constexpr const char* kClockFormat = " %2.2d:%2.2d:%2.2d";
 // File dialogs for switcher configuration files.
-inline constexpr const char *kSwiFilter = "Switcher Files (*.swi)";
-inline constexpr const char *kSwiSuffix = "swi";
+inline constexpr const char* kSwiFilter = "Switcher Files (*.swi)";
+inline constexpr const char* kSwiSuffix = "swi";
 
 inline constexpr int kClockIntervalMs = 1000;
 inline constexpr int kPortItemCount = 9;
@@ -72,45 +72,45 @@ class Tfrm_Main : public QMainWindow, public Ui::Tfrm_Main {
     Q_OBJECT
 
 public:
-    explicit Tfrm_Main(QWidget *parent = nullptr);
+    explicit Tfrm_Main(QWidget* parent = nullptr);
     ~Tfrm_Main() override;
-    Tfrm_Main(const Tfrm_Main &) = delete;
-    Tfrm_Main &operator=(const Tfrm_Main &) = delete;
+    Tfrm_Main(const Tfrm_Main&) = delete;
+    Tfrm_Main& operator=(const Tfrm_Main&) = delete;
 
     // Components the form file cannot hold.
-    QAction *N1 = nullptr; // separators of the File menu
-    QAction *N2 = nullptr;
-    QTimer *Timer1 = nullptr;
-    QFileDialog *dlg_Open = nullptr;
-    QFileDialog *dlg_Save = nullptr;
+    QAction* N1 = nullptr; // separators of the File menu
+    QAction* N2 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QFileDialog* dlg_Open = nullptr;
+    QFileDialog* dlg_Save = nullptr;
 
     // ---- handlers (each takes the component whose event fired) ----
-    void FormActivate(QObject *Sender);
-    void Timer1Timer(QObject *Sender);
-    void bt_ConnectClick(QObject *Sender);
-    void bt_DisconnectClick(QObject *Sender);
-    void bt_ExitClick(QObject *Sender);
-    void bt_AboutClick(QObject *Sender);
+    void FormActivate(QObject* Sender);
+    void Timer1Timer(QObject* Sender);
+    void bt_ConnectClick(QObject* Sender);
+    void bt_DisconnectClick(QObject* Sender);
+    void bt_ExitClick(QObject* Sender);
+    void bt_AboutClick(QObject* Sender);
     // Key filter: lets digits and backspace through; any other character becomes QChar().
-    void txt_PidAKeyPress(QObject *Sender, QChar &Key);
-    void txt_PidAExit(QObject *Sender);
-    void rdg_ModeClick(QObject *Sender);
-    void bt_SendClick(QObject *Sender);
-    void bt_GetClick(QObject *Sender);
-    void bt_OpenClick(QObject *Sender);
-    void bt_SaveClick(QObject *Sender);
-    void mn_Port_COM1Click(QObject *Sender);
+    void txt_PidAKeyPress(QObject* Sender, QChar& Key);
+    void txt_PidAExit(QObject* Sender);
+    void rdg_ModeClick(QObject* Sender);
+    void bt_SendClick(QObject* Sender);
+    void bt_GetClick(QObject* Sender);
+    void bt_OpenClick(QObject* Sender);
+    void bt_SaveClick(QObject* Sender);
+    void mn_Port_COM1Click(QObject* Sender);
 
     // Writes the send file from the shared configuration and uploads it: a transfer result
     // code (0 success, 1..11 failures). detail, when given, receives what the code rests on.
-    int SendConfiguration(TransferDetail *detail = nullptr);
+    int SendConfiguration(TransferDetail* detail = nullptr);
 
     // The nine port items, mn_Port_COM1 first.
-    std::array<QAction *, kPortItemCount> PortItems() const;
-    QLineEdit *PidField(int index) const;
+    std::array<QAction*, kPortItemCount> PortItems() const;
+    QLineEdit* PidField(int index) const;
     // Shows a value in a PID field whole. Typing is limited to the form's four characters, but
     // a value from a file may have five (65535) and must not be cut.
-    void SetPidText(QLineEdit *field, const QString &text);
+    void SetPidText(QLineEdit* field, const QString& text);
     // Whether the window shows the connected look.
     bool ConnectedLook() const { return connectedLook_; }
     // Puts the window back into the disconnected look when the link has stopped by itself
@@ -118,18 +118,18 @@ public:
     void CheckLinkLook();
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void changeEvent(QEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void WireHandlers();
     void ApplyLinkLook(bool connected);
-    bool IsPidField(const QObject *object) const;
-    void OnFocusChanged(QWidget *old, QWidget *now);
-    bool FilterPidKey(QObject *field, QEvent *event);
-    bool IsEnabledMenuShortcut(const QKeySequence &keys) const;
+    bool IsPidField(const QObject* object) const;
+    void OnFocusChanged(QWidget* old, QWidget* now);
+    bool FilterPidKey(QObject* field, QEvent* event);
+    bool IsEnabledMenuShortcut(const QKeySequence& keys) const;
     void RefreshPortTooltips();
     void RunPendingActivation();
     void SetSwitchBColour(bool grey);

@@ -14,10 +14,10 @@ class SwitcherApplication : public QApplication {
 public:
     using QApplication::QApplication;
 
-    bool notify(QObject *receiver, QEvent *event) override {
+    bool notify(QObject* receiver, QEvent* event) override {
         try {
             return QApplication::notify(receiver, event);
-        } catch (const std::exception &error) {
+        } catch (const std::exception& error) {
             ShowExceptionMessage(QString::fromLocal8Bit(error.what()));
         } catch (...) {
             ShowExceptionMessage(QString());
@@ -28,10 +28,13 @@ public:
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     SwitcherApplication app(argc, argv);
     PrepareApplication(app);
     Tfrm_Main window;
     window.show();
+    // Ask for activation: without a window manager (a bare X server, xvfb-run) nobody else
+    // gives the new window the focus, and the port setting is loaded on activation.
+    window.activateWindow();
     return app.exec();
 }

@@ -44,7 +44,7 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
+extern char** environ;
 
 namespace {
 
@@ -54,13 +54,13 @@ constexpr int kStatFieldsBeforeStartTime = 22 - 3;
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kUsPerMs = 1000.0;
 
-const char *const kExecFigure = "exec_to_first_paint_ms";
-const char *const kMainFigure = "main_to_first_paint_ms";
-const char *const kApplicationFigure = "main_to_application_ms";
-const char *const kWindowFigure = "main_to_window_ms";
-const char *const kRssFigure = "vm_rss_kb";
-const char *const kHwmFigure = "vm_hwm_kb";
-const char *const kFigureOrder[] = {kExecFigure,   kMainFigure, kApplicationFigure,
+const char* const kExecFigure = "exec_to_first_paint_ms";
+const char* const kMainFigure = "main_to_first_paint_ms";
+const char* const kApplicationFigure = "main_to_application_ms";
+const char* const kWindowFigure = "main_to_window_ms";
+const char* const kRssFigure = "vm_rss_kb";
+const char* const kHwmFigure = "vm_hwm_kb";
+const char* const kFigureOrder[] = {kExecFigure,   kMainFigure, kApplicationFigure,
                                     kWindowFigure, kRssFigure,  kHwmFigure};
 
 // The application object of the program's start-up: exceptions that escape a handler are shown,
@@ -69,10 +69,10 @@ class SwitcherApplication : public QApplication {
 public:
     using QApplication::QApplication;
 
-    bool notify(QObject *receiver, QEvent *event) override {
+    bool notify(QObject* receiver, QEvent* event) override {
         try {
             return QApplication::notify(receiver, event);
-        } catch (const std::exception &error) {
+        } catch (const std::exception& error) {
             ShowExceptionMessage(QString::fromLocal8Bit(error.what()));
         } catch (...) {
             ShowExceptionMessage(QString());
@@ -108,7 +108,7 @@ double MsSinceProcessStart() {
 }
 
 // A "VmRSS:"-style line of /proc/self/status, in kB; -1 when missing.
-long StatusKb(const char *key) {
+long StatusKb(const char* key) {
     std::ifstream status("/proc/self/status");
     std::string line;
     const size_t keyLength = std::strlen(key);
@@ -121,11 +121,11 @@ long StatusKb(const char *key) {
 // Notes the first paint of the watched window, prints the figures and ends the event loop.
 class FirstPaint : public QObject {
 public:
-    FirstPaint(QWidget *window, int64_t mainUs, int64_t applicationUs, int64_t windowUs)
+    FirstPaint(QWidget* window, int64_t mainUs, int64_t applicationUs, int64_t windowUs)
         : window_(window), mainUs_(mainUs), applicationUs_(applicationUs), windowUs_(windowUs) {}
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (!done_ && watched == window_ && event->type() == QEvent::Paint) {
             done_ = true;
             const double sinceMainMs = static_cast<double>(NowUs() - mainUs_) / kUsPerMs;
@@ -144,7 +144,7 @@ protected:
     }
 
 private:
-    QWidget *window_;
+    QWidget* window_;
     int64_t mainUs_;
     int64_t applicationUs_;
     int64_t windowUs_;
@@ -156,7 +156,7 @@ class ScratchRoot {
 public:
     ScratchRoot() {
         std::string pattern = (std::filesystem::temp_directory_path() / "kv6251-startup-XXXXXX").string();
-        if (const char *made = ::mkdtemp(pattern.data())) {
+        if (const char* made = ::mkdtemp(pattern.data())) {
             path_ = made;
             ::setenv("XDG_DATA_HOME", (path_ + "/data").c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", (path_ + "/config").c_str(), 1);
@@ -167,14 +167,14 @@ public:
         if (!path_.empty())
             std::filesystem::remove_all(path_, ignored);
     }
-    ScratchRoot(const ScratchRoot &) = delete;
-    ScratchRoot &operator=(const ScratchRoot &) = delete;
+    ScratchRoot(const ScratchRoot&) = delete;
+    ScratchRoot& operator=(const ScratchRoot&) = delete;
 
 private:
     std::string path_;
 };
 
-int MeasureOnce(int argc, char **argv, int64_t mainUs) {
+int MeasureOnce(int argc, char** argv, int64_t mainUs) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ScratchRoot root;
@@ -192,7 +192,7 @@ int MeasureOnce(int argc, char **argv, int64_t mainUs) {
 }
 
 // Runs this program once more and collects its figures; false when it failed.
-bool RunChild(const char *self, std::map<std::string, double> *figures) {
+bool RunChild(const char* self, std::map<std::string, double>* figures) {
     int out[2];
     if (::pipe(out) != 0)
         return false;
@@ -200,7 +200,7 @@ bool RunChild(const char *self, std::map<std::string, double> *figures) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    char *argv[] = {const_cast<char *>(self), nullptr};
+    char* argv[] = {const_cast<char*>(self), nullptr};
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, self, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -246,11 +246,11 @@ int MeasureMany(int runs) {
             std::fprintf(stderr, "startup_bench: run %d failed\n", i + 1);
             return EXIT_FAILURE;
         }
-        for (const auto &[name, value] : figures)
+        for (const auto& [name, value] : figures)
             series[name].push_back(value);
     }
-    for (const char *name : kFigureOrder) {
-        const std::vector<double> &values = series[name];
+    for (const char* name : kFigureOrder) {
+        const std::vector<double>& values = series[name];
         std::printf("%s median %.1f min %.1f max %.1f (%d runs)\n", name, Median(values),
                     *std::min_element(values.begin(), values.end()), *std::max_element(values.begin(), values.end()),
                     runs);
@@ -260,7 +260,7 @@ int MeasureMany(int runs) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     const int64_t mainUs = NowUs(); // first thing: the clock the start-up is measured on
     if (argc >= 2 && std::strcmp(argv[1], "--runs") == 0) {
         const int runs = argc >= 3 ? std::atoi(argv[2]) : kDefaultRuns;

@@ -41,7 +41,7 @@ Figures Summarise(std::vector<double> ms) {
 }
 
 // Runs op `runs` times; every run must give `expected`. Gives the durations in ms.
-std::vector<double> Measure(int runs, int expected, const std::function<int()> &op, bool *ok) {
+std::vector<double> Measure(int runs, int expected, const std::function<int()>& op, bool* ok) {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
         const int64_t start = NowUs();
@@ -55,7 +55,7 @@ std::vector<double> Measure(int runs, int expected, const std::function<int()> &
     return ms;
 }
 
-int Send(const SwitchConfig &config) {
+int Send(const SwitchConfig& config) {
     const std::string sendPath = RootPath(kSendFileName);
     if (!WriteSendFile(sendPath.c_str(), config))
         return kTransferSendFile;
@@ -63,13 +63,13 @@ int Send(const SwitchConfig &config) {
 }
 
 // Get as the window does it: 0 when a configuration was read and unpacked.
-int Get(SwitchConfig *shown) {
+int Get(SwitchConfig* shown) {
     const std::string path = RootPath(kReadBackFileName);
     const int read = ReadConfigurationToFile(path.c_str());
     if (read != kReadDone)
         return read;
     uint8_t packet[kPacketSize] = {};
-    FILE *f = std::fopen(path.c_str(), "r+b");
+    FILE* f = std::fopen(path.c_str(), "r+b");
     if (!f)
         return -1;
     const size_t n = std::fread(packet, 1, kPacketSize, f);
@@ -80,7 +80,7 @@ int Get(SwitchConfig *shown) {
     return 0;
 }
 
-bool RunAgainst(const char *title, BoxSimOptions options, int runs, int sendExpected, int getExpected) {
+bool RunAgainst(const char* title, BoxSimOptions options, int runs, int sendExpected, int getExpected) {
     options.linkPath = RootPath("com" + std::to_string(kPort));
     BoxSim box(options);
     std::string error;
@@ -116,7 +116,7 @@ bool RunAgainst(const char *title, BoxSimOptions options, int runs, int sendExpe
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     int runs = kDefaultRuns;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
@@ -137,7 +137,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     ::setenv("XDG_DATA_HOME", base.c_str(), 1);
-    SetMessageSink([](const OperatorMessage &m) { std::fprintf(stderr, "link: %s\n", m.text.c_str()); });
+    SetMessageSink([](const OperatorMessage& m) { std::fprintf(stderr, "link: %s\n", m.text.c_str()); });
 
     std::printf("%d runs each, box paced at %d bytes/s\n", runs, kLineBytesPerSecond);
     bool ok = RunAgainst("box at line rate", BoxSimOptions{}, runs, kTransferOk, kReadDone);

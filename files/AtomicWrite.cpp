@@ -18,13 +18,13 @@ std::string ErrorText(int err) {
     return std::strerror(err);
 }
 
-void SetReason(std::string *reason, const std::string &text) {
+void SetReason(std::string* reason, const std::string& text) {
     if (reason)
         *reason = text;
 }
 
 // Follows a symbolic link so that the file behind it is replaced instead of the link.
-std::string ResolveTarget(const std::string &path) {
+std::string ResolveTarget(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
@@ -34,7 +34,7 @@ std::string ResolveTarget(const std::string &path) {
     return resolved;
 }
 
-void SplitPath(const std::string &path, std::string *dir, std::string *base) {
+void SplitPath(const std::string& path, std::string* dir, std::string* base) {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
         *dir = ".";
@@ -46,7 +46,7 @@ void SplitPath(const std::string &path, std::string *dir, std::string *base) {
 }
 
 bool WriteAll(int fd, std::string_view content) {
-    const char *p = content.data();
+    const char* p = content.data();
     size_t left = content.size();
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
@@ -67,7 +67,7 @@ bool WriteAll(int fd, std::string_view content) {
 
 // Creates a new, not yet existing file in dir. Mode 0666 lets the umask and any default ACL of
 // the folder decide the permissions, as for any newly created file.
-int CreateTemp(const std::string &dir, const std::string &base, std::string *tempPath) {
+int CreateTemp(const std::string& dir, const std::string& base, std::string* tempPath) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
         std::string candidate = dir + "/." + base + ".tmp" + std::to_string(::getpid()) + "-" +
@@ -85,7 +85,7 @@ int CreateTemp(const std::string &dir, const std::string &base, std::string *tem
 }
 
 // Makes the rename itself durable; a folder that cannot be synced does not undo the save.
-void SyncFolder(const std::string &dir) {
+void SyncFolder(const std::string& dir) {
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
@@ -95,7 +95,7 @@ void SyncFolder(const std::string &dir) {
 
 } // namespace
 
-bool WriteFileAtomically(const std::string &path, std::string_view content, std::string *reason) {
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* reason) {
     if (path.empty()) {
         SetReason(reason, "no file name");
         return false;
@@ -126,7 +126,7 @@ bool WriteFileAtomically(const std::string &path, std::string_view content, std:
         return false;
     }
 
-    auto fail = [&](const std::string &what, int err) {
+    auto fail = [&](const std::string& what, int err) {
         if (fd >= 0)
             ::close(fd);
         ::unlink(temp.c_str());

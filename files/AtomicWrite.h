@@ -11,4 +11,4 @@
 #include <string_view>
 
 // False when the file could not be replaced; *reason (when given) then says why.
-bool WriteFileAtomically(const std::string &path, std::string_view content, std::string *reason);
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* reason);

@@ -22,7 +22,7 @@ std::string PortFilePath() {
 
 } // namespace
 
-bool LoadPortSetting(int16_t *port) {
+bool LoadPortSetting(int16_t* port) {
     std::string path = PortFilePath();
     if (path.empty())
         return false;

@@ -23,14 +23,14 @@ constexpr char kLineEnd = '\n';
 // may use a different separator. It never looks outside [position, end).
 class FieldSplitter {
 public:
-    FieldSplitter(const char *begin, const char *end) : position_(begin), end_(end) {}
+    FieldSplitter(const char* begin, const char* end) : position_(begin), end_(end) {}
 
-    bool Next(char separator, std::string_view *field) {
+    bool Next(char separator, std::string_view* field) {
         while (position_ < end_ && *position_ == separator)
             ++position_;
         if (position_ == end_)
             return false;
-        const char *start = position_;
+        const char* start = position_;
         while (position_ < end_ && *position_ != separator)
             ++position_;
         *field = std::string_view(start, static_cast<size_t>(position_ - start));
@@ -40,13 +40,13 @@ public:
     }
 
 private:
-    const char *position_;
-    const char *end_;
+    const char* position_;
+    const char* end_;
 };
 
 } // namespace
 
-std::string FormatSwi(const SwitchConfig &config) {
+std::string FormatSwi(const SwitchConfig& config) {
     char text[64];
     int n = std::snprintf(text, sizeof text, "%u:%u:%u:%u\n%d\n", static_cast<unsigned>(config.PidA),
                           static_cast<unsigned>(config.PidB), static_cast<unsigned>(config.PidC),
@@ -54,14 +54,14 @@ std::string FormatSwi(const SwitchConfig &config) {
     return std::string(text, static_cast<size_t>(n));
 }
 
-SwiParseResult ParseSwi(const char *data, size_t size) {
+SwiParseResult ParseSwi(const char* data, size_t size) {
     SwiParseResult result;
     if (data == nullptr)
         return result;
     size_t length = size < kSwiReadLimit ? size : kSwiReadLimit;
     // The text is a C string: a zero byte ends it early, as it always has.
-    if (const void *zero = std::memchr(data, '\0', length))
-        length = static_cast<size_t>(static_cast<const char *>(zero) - data);
+    if (const void* zero = std::memchr(data, '\0', length))
+        length = static_cast<size_t>(static_cast<const char*>(zero) - data);
 
     FieldSplitter splitter(data, data + length);
     const char separators[kSwiFieldCount] = {kPidSeparator, kPidSeparator, kPidSeparator, kLineEnd, kLineEnd};
@@ -79,7 +79,7 @@ SwiParseResult ParseSwi(const char *data, size_t size) {
     return result;
 }
 
-SwiLoadResult LoadSwiFile(const std::string &path, SwitchConfig *config) {
+SwiLoadResult LoadSwiFile(const std::string& path, SwitchConfig* config) {
     // Read-only: opening must not need write access. Non-blocking, so that a FIFO chosen in the
     // dialog cannot hang the window; anything but a regular file is refused below.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -117,6 +117,6 @@ SwiLoadResult LoadSwiFile(const std::string &path, SwitchConfig *config) {
     return SwiLoadResult::Ok;
 }
 
-bool SaveSwiFile(const std::string &path, const SwitchConfig &config, std::string *reason) {
+bool SaveSwiFile(const std::string& path, const SwitchConfig& config, std::string* reason) {
     return WriteFileAtomically(path, FormatSwi(config), reason);
 }

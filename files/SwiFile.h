@@ -12,8 +12,8 @@ inline constexpr size_t kSwiReadLimit = 50;
 std::string FormatSwi(const SwitchConfig& config);
 
 struct SwiParseResult {
-    int fields = 0;       // how many of the five fields were found
-    SwitchConfig config;  // meaningful when fields == 5
+    int fields = 0;      // how many of the five fields were found
+    SwitchConfig config; // meaningful when fields == 5
     bool Complete() const { return fields == 5; }
 };
 // Parses at most kSwiReadLimit bytes of data.

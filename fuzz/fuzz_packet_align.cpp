@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
     // The first byte picks the chunk size pattern; the rest is the stream.
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         // An exactly sized copy: a read past the chunk is caught by AddressSanitizer.
         std::unique_ptr<uint8_t[]> piece(new uint8_t[chunk]);
         std::memcpy(piece.get(), data + offset, chunk);
-        int n = assembler.Feed(piece.get(), static_cast<int>(chunk), [&](const uint8_t *packet) {
+        int n = assembler.Feed(piece.get(), static_cast<int>(chunk), [&](const uint8_t* packet) {
             if (!IsSyncByte(packet[0]))
                 std::abort();
             ++packets;

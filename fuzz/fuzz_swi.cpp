@@ -18,14 +18,14 @@
 namespace {
 
 // ":" three times, then "\n" twice, on a zero-terminated copy of the first 50 bytes.
-int ReferenceFields(const uint8_t *data, size_t size, long long values[5], bool *overflow) {
+int ReferenceFields(const uint8_t* data, size_t size, long long values[5], bool* overflow) {
     std::vector<char> text(data, data + (size < kSwiReadLimit ? size : kSwiReadLimit));
     text.push_back('\0');
-    const char *separators[] = {":", ":", ":", "\n", "\n"};
-    char *save = nullptr;
+    const char* separators[] = {":", ":", ":", "\n", "\n"};
+    char* save = nullptr;
     int fields = 0;
     for (; fields < 5; ++fields) {
-        char *token = ::strtok_r(fields == 0 ? text.data() : nullptr, separators[fields], &save);
+        char* token = ::strtok_r(fields == 0 ? text.data() : nullptr, separators[fields], &save);
         if (!token)
             break;
         errno = 0;
@@ -38,7 +38,7 @@ int ReferenceFields(const uint8_t *data, size_t size, long long values[5], bool 
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<char[]> copy(new char[size == 0 ? 1 : size]);
     if (size > 0)
         std::memcpy(copy.get(), data, size);

@@ -13,7 +13,9 @@ inline constexpr int kPacketSize = 188;
 inline constexpr uint8_t kSyncTs = 0x47;
 inline constexpr uint8_t kSyncBox = 0xB8;
 
-inline bool IsSyncByte(uint8_t b) { return b == kSyncTs || b == kSyncBox; }
+inline bool IsSyncByte(uint8_t b) {
+    return b == kSyncTs || b == kSyncBox;
+}
 
 // Position of the first sync byte in data[0..n), or n when there is none.
 inline int FindSync(const uint8_t* data, int n) {

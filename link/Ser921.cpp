@@ -17,9 +17,9 @@ namespace {
 
 // ---- link state -------------------------------------------------------------------------
 // The flags are read by both threads without the port lock; each is written whole.
-std::atomic<uint8_t> g_linkStop{0};   // 1 while the link is being or has been shut down
-std::atomic<int> g_connected{0};      // 1 while the port is open and configured
-std::atomic<int> g_savedPort{0};      // the port of the last OpenLink; reopens use it
+std::atomic<uint8_t> g_linkStop{0};    // 1 while the link is being or has been shut down
+std::atomic<int> g_connected{0};       // 1 while the port is open and configured
+std::atomic<int> g_savedPort{0};       // the port of the last OpenLink; reopens use it
 std::atomic<uint64_t> g_generation{0}; // counts successful opens, so a reader can tell a reopen
 std::atomic<int> g_closePauseMs{kCloseLinkPauseMs};
 
@@ -140,7 +140,9 @@ std::atomic<int> g_readIndex{0};
 std::atomic<int> g_writeIndex{0};
 std::atomic<uint64_t> g_dropped{0};
 
-int NextSlot(int index) { return index + 1 == kRingSlots ? 0 : index + 1; }
+int NextSlot(int index) {
+    return index + 1 == kRingSlots ? 0 : index + 1;
+}
 
 void LinkErrorDetailed(const char* text, const std::string& device, const std::string& reason) {
     CloseLink();
@@ -184,8 +186,8 @@ int ReadBytesChecked(uint8_t* buffer, int count, bool* lost) {
     // Wait for input outside the port lock, so a write never waits out a silent line.
     for (;;) {
         int64_t leftUs = deadline - NowUs();
-        SerialDevice::WaitResult wait =
-            leftUs > 0 ? Device().WaitReadable(static_cast<int>((leftUs + 999) / 1000)) : SerialDevice::WaitResult::TimedOut;
+        SerialDevice::WaitResult wait = leftUs > 0 ? Device().WaitReadable(static_cast<int>((leftUs + 999) / 1000))
+                                                   : SerialDevice::WaitResult::TimedOut;
         LeavePoll();
         if (wait == SerialDevice::WaitResult::TimedOut)
             return got;
@@ -288,7 +290,9 @@ void CloseLink() {
     g_connected.store(0);
 }
 
-int IsConnected() { return g_connected.load(); }
+int IsConnected() {
+    return g_connected.load();
+}
 
 void SendPacket(const uint8_t* packet) {
     if (g_linkStop.load() != 0)
@@ -318,7 +322,9 @@ int WriteBytes(const uint8_t* buffer, int count) {
     return 0;
 }
 
-void LinkError(const char* text) { LinkErrorDetailed(text, {}, {}); }
+void LinkError(const char* text) {
+    LinkErrorDetailed(text, {}, {});
+}
 
 void ReceiveLoop(void*) {
     // Nothing is read during the start pause; bytes wait in the driver. A close ends it early.
@@ -378,8 +384,12 @@ int TakePacket(uint8_t* buffer) {
     return 1;
 }
 
-int LinkStopFlag() { return g_linkStop.load(); }
-int SavedPortNumber() { return g_savedPort.load(); }
+int LinkStopFlag() {
+    return g_linkStop.load();
+}
+int SavedPortNumber() {
+    return g_savedPort.load();
+}
 
 int WaitingPackets() {
     int w = g_writeIndex.load(std::memory_order_acquire);
@@ -387,13 +397,19 @@ int WaitingPackets() {
     return (w - r + kRingSlots) % kRingSlots;
 }
 
-uint64_t DroppedPackets() { return g_dropped.load(); }
+uint64_t DroppedPackets() {
+    return g_dropped.load();
+}
 
 bool ReceiverRunning() {
     std::lock_guard<std::mutex> lock(g_threadMutex);
     return g_receiverAlive;
 }
 
-uint64_t ReceiverThreadsStarted() { return g_receiversStarted.load(); }
+uint64_t ReceiverThreadsStarted() {
+    return g_receiversStarted.load();
+}
 
-void SetCloseLinkPauseForTesting(int ms) { g_closePauseMs.store(ms); }
+void SetCloseLinkPauseForTesting(int ms) {
+    g_closePauseMs.store(ms);
+}

@@ -51,10 +51,10 @@ int TakePacket(uint8_t* buffer);
 // Observers, for the window and for tests.
 int LinkStopFlag();
 int SavedPortNumber();
-int WaitingPackets();               // packets in the ring not yet taken
-uint64_t DroppedPackets();          // packets refused because the ring was full
-bool ReceiverRunning();             // a receiver thread is alive
-uint64_t ReceiverThreadsStarted();  // how many receiver threads were ever started
+int WaitingPackets();              // packets in the ring not yet taken
+uint64_t DroppedPackets();         // packets refused because the ring was full
+bool ReceiverRunning();            // a receiver thread is alive
+uint64_t ReceiverThreadsStarted(); // how many receiver threads were ever started
 
 // Tests only: shortens the pause of CloseLink (resource tests run a thousand cycles).
 void SetCloseLinkPauseForTesting(int ms);

@@ -16,10 +16,10 @@ inline constexpr int kIconExclamation = 48;
 inline constexpr int kIconInformation = 64;
 
 struct OperatorMessage {
-    std::string text;    // exact operator text, e.g. " COM3 no accessible!"
+    std::string text; // exact operator text, e.g. " COM3 no accessible!"
     int flags = kIconError;
-    std::string device;  // the device path behind the port name, when there is one
-    std::string reason;  // what the system said (errno text) and what to do, when known
+    std::string device; // the device path behind the port name, when there is one
+    std::string reason; // what the system said (errno text) and what to do, when known
 };
 
 using MessageSink = std::function<void(const OperatorMessage&)>;

@@ -19,51 +19,51 @@ namespace fs = std::filesystem;
 namespace {
 
 // The texts of the details, "{}" standing for the values filled in. Each ends a line.
-constexpr const char *kTextNoPortChosen = "No port is chosen: pick the box's port in Config > Port.";
-constexpr const char *kTextNotSerial = "{} is not a serial port.";
-constexpr const char *kTextNoDevice = "There is no device {}.";
-constexpr const char *kTextBrokenLink =
+constexpr const char* kTextNoPortChosen = "No port is chosen: pick the box's port in Config > Port.";
+constexpr const char* kTextNotSerial = "{} is not a serial port.";
+constexpr const char* kTextNoDevice = "There is no device {}.";
+constexpr const char* kTextBrokenLink =
     "{} points to {}, which is not there (unplugged, or plugged in under another name).";
-constexpr const char *kTextNonePresent = "No serial device is present. Check that the box's USB cable is plugged in; "
+constexpr const char* kTextNonePresent = "No serial device is present. Check that the box's USB cable is plugged in; "
                                          "a recognised adapter appears under {}/serial/by-id/.";
-constexpr const char *kTextPresent = "Serial devices present:";
-constexpr const char *kTextHowToMap = "To use one as COM{}, link it to the port number:\n  ln -sf {} {}/com{}";
-constexpr const char *kTextGroupUnknown = "This user may not use the device. Serial devices usually belong to the "
+constexpr const char* kTextPresent = "Serial devices present:";
+constexpr const char* kTextHowToMap = "To use one as COM{}, link it to the port number:\n  ln -sf {} {}/com{}";
+constexpr const char* kTextGroupUnknown = "This user may not use the device. Serial devices usually belong to the "
                                           "group \"dialout\": add the user to it (sudo usermod -aG dialout {}), "
                                           "then log out and log in again.";
-constexpr const char *kTextGroupHeld = "The device belongs to the group \"{}\", which this program already has, but "
+constexpr const char* kTextGroupHeld = "The device belongs to the group \"{}\", which this program already has, but "
                                        "the device's permissions do not let the group read and write it. Check the "
                                        "udev rule that sets them.";
-constexpr const char *kTextGroupListed = "The device belongs to the group \"{}\". The user {} is already a member, "
+constexpr const char* kTextGroupListed = "The device belongs to the group \"{}\". The user {} is already a member, "
                                          "but this session started before joining it: log out and log in again (or "
                                          "restart the computer).";
-constexpr const char *kTextGroupJoin = "The device belongs to the group \"{}\" and the user {} is not a member. "
+constexpr const char* kTextGroupJoin = "The device belongs to the group \"{}\" and the user {} is not a member. "
                                        "Join it with: sudo usermod -aG {} {}\nthen log out and log in again, as a "
                                        "new group applies only to new logins.";
-constexpr const char *kTextInUse = "The device is in use by another program.";
-constexpr const char *kTextHeldBy = "It is held by process {} ({}).";
-constexpr const char *kTextThisProgram = ", this program";
-constexpr const char *kTextUnknownProgram = "unknown program";
-constexpr const char *kTextHolderUnknown = "Which program holds it could not be found (it may run as another user).";
-constexpr const char *kTextCloseIt = "Close that program, or choose another port, and connect again.";
-constexpr const char *kTextUnplugged = "The device stopped answering while it was being set up (unplugged?).";
-constexpr const char *kTextSpeed =
+constexpr const char* kTextInUse = "The device is in use by another program.";
+constexpr const char* kTextHeldBy = "It is held by process {} ({}).";
+constexpr const char* kTextThisProgram = ", this program";
+constexpr const char* kTextUnknownProgram = "unknown program";
+constexpr const char* kTextHolderUnknown = "Which program holds it could not be found (it may run as another user).";
+constexpr const char* kTextCloseIt = "Close that program, or choose another port, and connect again.";
+constexpr const char* kTextUnplugged = "The device stopped answering while it was being set up (unplugged?).";
+constexpr const char* kTextSpeed =
     "The adapter's driver does not accept 1,500,000 baud; the box needs an adapter that supports that speed.";
-constexpr const char *kTextModemLines = "The adapter's driver does not let the program raise DTR and RTS.";
-constexpr const char *kTextSettings = "The adapter's driver refused the line settings the box needs (1,500,000 "
+constexpr const char* kTextModemLines = "The adapter's driver does not let the program raise DTR and RTS.";
+constexpr const char* kTextSettings = "The adapter's driver refused the line settings the box needs (1,500,000 "
                                       "baud, 8 data bits, no parity, 1 stop bit, RTS/CTS flow control).";
-constexpr const char *kTextGrabber = "{} is running (process {}): {}. If the adapter keeps failing, {}.";
+constexpr const char* kTextGrabber = "{} is running (process {}): {}. If the adapter keeps failing, {}.";
 
 // Buffer for the reentrant user and group database look-ups; entries are small.
 constexpr size_t kDatabaseBuffer = 16384;
 
-const char *const kSerialPrefixes[] = {"ttyUSB", "ttyACM"};
+const char* const kSerialPrefixes[] = {"ttyUSB", "ttyACM"};
 
 // Services that take USB serial adapters away from the programs that want them.
 struct KnownGrabber {
-    const char *name;
-    const char *why;
-    const char *remedy;
+    const char* name;
+    const char* why;
+    const char* remedy;
 };
 const KnownGrabber kKnownGrabbers[] = {
     {"ModemManager", "it probes every new USB serial adapter for a modem and can hold it for seconds",
@@ -74,7 +74,7 @@ const KnownGrabber kKnownGrabbers[] = {
 };
 
 // Appends text with each "{}" replaced by the next value, and a line end.
-void Say(std::string *out, std::string_view text, std::initializer_list<std::string_view> values = {}) {
+void Say(std::string* out, std::string_view text, std::initializer_list<std::string_view> values = {}) {
     auto value = values.begin();
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '{' && i + 1 < text.size() && text[i + 1] == '}' && value != values.end()) {
@@ -87,18 +87,18 @@ void Say(std::string *out, std::string_view text, std::initializer_list<std::str
     *out += '\n';
 }
 
-bool AllDigits(const std::string &s) {
+bool AllDigits(const std::string& s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::string ReadFirstLine(const fs::path &path) {
+std::string ReadFirstLine(const fs::path& path) {
     std::ifstream in(path);
     std::string line;
     std::getline(in, line);
     return line;
 }
 
-std::vector<int> ProcessIds(const DiagnosticRoots &roots) {
+std::vector<int> ProcessIds(const DiagnosticRoots& roots) {
     std::vector<int> pids;
     std::error_code ec;
     for (fs::directory_iterator it(roots.proc, ec), end; !ec && it != end; it.increment(ec)) {
@@ -110,13 +110,13 @@ std::vector<int> ProcessIds(const DiagnosticRoots &roots) {
     return pids;
 }
 
-std::string ProcessName(const DiagnosticRoots &roots, int pid) {
+std::string ProcessName(const DiagnosticRoots& roots, int pid) {
     return ReadFirstLine(fs::path(roots.proc) / std::to_string(pid) / "comm");
 }
 
 // Natural order for names with a number at the end: ttyUSB2 before ttyUSB10.
-bool NumericLess(const std::string &a, const std::string &b) {
-    auto split = [](const std::string &s) {
+bool NumericLess(const std::string& a, const std::string& b) {
+    auto split = [](const std::string& s) {
         size_t i = s.size();
         while (i > 0 && s[i - 1] >= '0' && s[i - 1] <= '9')
             --i;
@@ -129,7 +129,7 @@ bool NumericLess(const std::string &a, const std::string &b) {
 std::string UserName() {
     std::vector<char> buffer(kDatabaseBuffer);
     passwd pw{};
-    passwd *found = nullptr;
+    passwd* found = nullptr;
     if (::getpwuid_r(::geteuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found)
         return found->pw_name;
     return "$USER";
@@ -141,15 +141,15 @@ struct GroupFacts {
     bool userListed = false; // the user database already lists the user in it
 };
 
-GroupFacts DeviceGroup(const struct stat &st, const std::string &user) {
+GroupFacts DeviceGroup(const struct stat& st, const std::string& user) {
     GroupFacts facts;
     std::vector<char> buffer(kDatabaseBuffer);
     group gr{};
-    group *found = nullptr;
+    group* found = nullptr;
     if (::getgrgid_r(st.st_gid, &gr, buffer.data(), buffer.size(), &found) != 0 || !found)
         return facts;
     facts.name = found->gr_name;
-    for (char **member = found->gr_mem; member && *member; ++member)
+    for (char** member = found->gr_mem; member && *member; ++member)
         if (user == *member)
             facts.userListed = true;
 
@@ -165,11 +165,11 @@ GroupFacts DeviceGroup(const struct stat &st, const std::string &user) {
     return facts;
 }
 
-std::string MapDir(const DiagnosticRoots &roots) {
+std::string MapDir(const DiagnosticRoots& roots) {
     return roots.mapDir.empty() ? RootDir() : roots.mapDir;
 }
 
-void ExplainPermission(const std::string &devicePath, std::string *out) {
+void ExplainPermission(const std::string& devicePath, std::string* out) {
     struct stat st {};
     const std::string user = UserName();
     GroupFacts group;
@@ -185,11 +185,11 @@ void ExplainPermission(const std::string &devicePath, std::string *out) {
         Say(out, kTextGroupJoin, {group.name, user, group.name, user});
 }
 
-void ExplainBusy(const std::string &devicePath, const DiagnosticRoots &roots, std::string *out) {
+void ExplainBusy(const std::string& devicePath, const DiagnosticRoots& roots, std::string* out) {
     Say(out, kTextInUse);
     std::vector<ProcessInfo> users = FindProcessesUsing(devicePath, roots);
     const int self = static_cast<int>(::getpid());
-    for (const ProcessInfo &p : users) {
+    for (const ProcessInfo& p : users) {
         std::string who = p.name.empty() ? kTextUnknownProgram : p.name;
         if (p.pid == self)
             who += kTextThisProgram;
@@ -200,14 +200,14 @@ void ExplainBusy(const std::string &devicePath, const DiagnosticRoots &roots, st
     Say(out, kTextCloseIt);
 }
 
-void ExplainMapping(int port, const DiagnosticRoots &roots, std::string *out) {
+void ExplainMapping(int port, const DiagnosticRoots& roots, std::string* out) {
     std::vector<std::string> devices = ListSerialDevices(roots);
     if (devices.empty()) {
         Say(out, kTextNonePresent, {roots.dev});
         return;
     }
     Say(out, kTextPresent);
-    for (const std::string &d : devices)
+    for (const std::string& d : devices)
         *out += "  " + d + "\n";
     // The stable name survives re-plugging and other adapters; offer it when there is one.
     std::string example = devices.front();
@@ -218,7 +218,7 @@ void ExplainMapping(int port, const DiagnosticRoots &roots, std::string *out) {
     Say(out, kTextHowToMap, {portText, example, MapDir(roots), portText});
 }
 
-void ExplainMissing(int port, const std::string &devicePath, const DiagnosticRoots &roots, std::string *out) {
+void ExplainMissing(int port, const std::string& devicePath, const DiagnosticRoots& roots, std::string* out) {
     struct stat st {};
     if (::lstat(devicePath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         std::error_code ec;
@@ -230,7 +230,7 @@ void ExplainMissing(int port, const std::string &devicePath, const DiagnosticRoo
     ExplainMapping(port, roots, out);
 }
 
-void ExplainSettings(int err, const std::string &step, std::string *out) {
+void ExplainSettings(int err, const std::string& step, std::string* out) {
     if (err == EIO || err == ENODEV || err == ENXIO)
         Say(out, kTextUnplugged);
     else if (step == "speed")
@@ -241,8 +241,8 @@ void ExplainSettings(int err, const std::string &step, std::string *out) {
         Say(out, kTextSettings);
 }
 
-void ExplainGrabbers(const DiagnosticRoots &roots, std::string *out) {
-    for (const KnownGrabber &g : kKnownGrabbers) {
+void ExplainGrabbers(const DiagnosticRoots& roots, std::string* out) {
+    for (const KnownGrabber& g : kKnownGrabbers) {
         std::vector<ProcessInfo> running = FindProcessesNamed(g.name, roots);
         if (!running.empty())
             Say(out, kTextGrabber, {g.name, std::to_string(running.front().pid), g.why, g.remedy});
@@ -258,7 +258,7 @@ bool IsMissing(int err) {
 
 } // namespace
 
-std::vector<std::string> ListSerialDevices(const DiagnosticRoots &roots) {
+std::vector<std::string> ListSerialDevices(const DiagnosticRoots& roots) {
     std::vector<std::string> result;
     std::error_code ec;
 
@@ -281,17 +281,17 @@ std::vector<std::string> ListSerialDevices(const DiagnosticRoots &roots) {
     std::vector<std::string> plain;
     for (fs::directory_iterator it(roots.dev, ec), end; !ec && it != end; it.increment(ec)) {
         std::string name = it->path().filename().string();
-        for (const char *prefix : kSerialPrefixes)
+        for (const char* prefix : kSerialPrefixes)
             if (name.rfind(prefix, 0) == 0 && AllDigits(name.substr(std::strlen(prefix))))
                 plain.push_back(name);
     }
     std::sort(plain.begin(), plain.end(), NumericLess);
-    for (const std::string &name : plain)
+    for (const std::string& name : plain)
         result.push_back((fs::path(roots.dev) / name).string());
     return result;
 }
 
-std::vector<ProcessInfo> FindProcessesUsing(const std::string &devicePath, const DiagnosticRoots &roots) {
+std::vector<ProcessInfo> FindProcessesUsing(const std::string& devicePath, const DiagnosticRoots& roots) {
     std::vector<ProcessInfo> result;
     if (devicePath.empty())
         return result;
@@ -318,7 +318,7 @@ std::vector<ProcessInfo> FindProcessesUsing(const std::string &devicePath, const
     return result;
 }
 
-std::vector<ProcessInfo> FindProcessesNamed(const std::string &name, const DiagnosticRoots &roots) {
+std::vector<ProcessInfo> FindProcessesNamed(const std::string& name, const DiagnosticRoots& roots) {
     std::vector<ProcessInfo> result;
     for (int pid : ProcessIds(roots)) {
         std::string comm = ProcessName(roots, pid);
@@ -328,12 +328,12 @@ std::vector<ProcessInfo> FindProcessesNamed(const std::string &name, const Diagn
     return result;
 }
 
-std::string DiagnosePortFailure(int port, const std::string &devicePath, int err, const std::string &step) {
+std::string DiagnosePortFailure(int port, const std::string& devicePath, int err, const std::string& step) {
     return DiagnosePortFailure(port, devicePath, err, step, DiagnosticRoots{});
 }
 
-std::string DiagnosePortFailure(int port, const std::string &devicePath, int err, const std::string &step,
-                                const DiagnosticRoots &roots) {
+std::string DiagnosePortFailure(int port, const std::string& devicePath, int err, const std::string& step,
+                                const DiagnosticRoots& roots) {
     std::string out;
     if (devicePath.empty()) {
         Say(&out, kTextNoPortChosen);

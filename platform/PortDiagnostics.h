@@ -21,9 +21,9 @@ struct DiagnosticRoots {
 
 // err is the errno of the failing step; step is the step's name as the serial device reports
 // it ("open", "isatty", "flock", "TIOCEXCL", "tcgetattr", "tcsetattr", "speed", "modem-lines").
-std::string DiagnosePortFailure(int port, const std::string &devicePath, int err, const std::string &step);
-std::string DiagnosePortFailure(int port, const std::string &devicePath, int err, const std::string &step,
-                                const DiagnosticRoots &roots);
+std::string DiagnosePortFailure(int port, const std::string& devicePath, int err, const std::string& step);
+std::string DiagnosePortFailure(int port, const std::string& devicePath, int err, const std::string& step,
+                                const DiagnosticRoots& roots);
 
 struct ProcessInfo {
     int pid = 0;
@@ -32,8 +32,8 @@ struct ProcessInfo {
 
 // Serial devices that exist: the stable names under <dev>/serial/by-id/ first (each followed by
 // " -> " and the device it points to), then <dev>/ttyUSB* and <dev>/ttyACM*, in numeric order.
-std::vector<std::string> ListSerialDevices(const DiagnosticRoots &roots);
+std::vector<std::string> ListSerialDevices(const DiagnosticRoots& roots);
 // Processes with an open descriptor on the device (the path or what it resolves to).
-std::vector<ProcessInfo> FindProcessesUsing(const std::string &devicePath, const DiagnosticRoots &roots);
+std::vector<ProcessInfo> FindProcessesUsing(const std::string& devicePath, const DiagnosticRoots& roots);
 // Processes whose command name is exactly `name`.
-std::vector<ProcessInfo> FindProcessesNamed(const std::string &name, const DiagnosticRoots &roots);
+std::vector<ProcessInfo> FindProcessesNamed(const std::string& name, const DiagnosticRoots& roots);

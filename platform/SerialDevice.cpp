@@ -36,9 +36,13 @@ std::string DeviceError::Describe() const {
     return text;
 }
 
-SerialDevice::~SerialDevice() { Close(); }
+SerialDevice::~SerialDevice() {
+    Close();
+}
 
-void SerialDevice::RefuseSettingsForTesting(bool refuse) { g_refuseSettings.store(refuse); }
+void SerialDevice::RefuseSettingsForTesting(bool refuse) {
+    g_refuseSettings.store(refuse);
+}
 
 bool SerialDevice::Open(const std::string& path, DeviceError* error) {
     Close();

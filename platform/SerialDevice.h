@@ -16,9 +16,9 @@
 #include <string>
 
 struct DeviceError {
-    int err = 0;           // errno of the failing step
-    std::string path;      // the device path
-    std::string step;      // which step failed: "open", "isatty", "flock", "TIOCEXCL", "tcgetattr", ...
+    int err = 0;                  // errno of the failing step
+    std::string path;             // the device path
+    std::string step;             // which step failed: "open", "isatty", "flock", "TIOCEXCL", "tcgetattr", ...
     std::string Describe() const; // "open /dev/ttyUSB0: Permission denied"
 };
 

@@ -19,7 +19,9 @@ int64_t NowUs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-int64_t NowMs() { return NowUs() / 1000; }
+int64_t NowMs() {
+    return NowUs() / 1000;
+}
 
 namespace {
 
@@ -64,6 +66,10 @@ bool StartThread(ThreadHandle* handle, size_t stackBytes, void (*entry)(void*), 
     return ok;
 }
 
-void JoinThread(ThreadHandle handle) { pthread_join(handle, nullptr); }
+void JoinThread(ThreadHandle handle) {
+    pthread_join(handle, nullptr);
+}
 
-bool IsCurrentThread(ThreadHandle handle) { return pthread_equal(handle, pthread_self()) != 0; }
+bool IsCurrentThread(ThreadHandle handle) {
+    return pthread_equal(handle, pthread_self()) != 0;
+}

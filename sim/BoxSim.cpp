@@ -30,7 +30,7 @@ constexpr int64_t WireNs(int64_t bytes) {
     return bytes * kNsPerSecond / kLineBytesPerSecond;
 }
 // Where ptys live: a link to one of them is a box's (perhaps left by a box that was killed).
-constexpr const char *kPtyDirectory = "/dev/pts/";
+constexpr const char* kPtyDirectory = "/dev/pts/";
 // While nobody has the slave open the master reports a hang-up without end; look again this often.
 constexpr int64_t kSlaveProbeNs = 5 * 1000000LL;
 // Unpaced, at most this many packets go out before incoming commands are looked at again.
@@ -58,7 +58,7 @@ Packet MakeCommand(CommandKind kind) {
 
 enum class Kind { Flush, Read, Upload, Configuration, Other };
 
-const char *KindName(Kind kind) {
+const char* KindName(Kind kind) {
     switch (kind) {
     case Kind::Flush:
         return kLogFlush;
@@ -76,7 +76,7 @@ const char *KindName(Kind kind) {
 
 // The kind of a received packet. Commands count only when they are exactly what the tool must
 // send; a packet with a stray byte is "other", so a log shows any fault in the tool's packets.
-Kind Classify(const uint8_t *packet) {
+Kind Classify(const uint8_t* packet) {
     static const Packet flush = MakeCommand(CommandKind::Flush);
     static const Packet read = MakeCommand(CommandKind::Read);
     static const Packet upload = MakeCommand(CommandKind::Upload);
@@ -102,7 +102,7 @@ bool SetRaw(int fd) {
 }
 
 // Opens a new pty master; gives its fd and the slave's path, or -1 with a reason.
-int OpenPty(std::string *slavePath, std::string *error) {
+int OpenPty(std::string* slavePath, std::string* error) {
     int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *error = std::string("posix_openpt: ") + std::strerror(errno);
@@ -120,7 +120,7 @@ int OpenPty(std::string *slavePath, std::string *error) {
 
 // Points linkPath at target, replacing whatever is there in one step (the tool never sees the
 // name missing while the box comes back).
-bool PointLink(const std::string &linkPath, const std::string &target, std::string *error) {
+bool PointLink(const std::string& linkPath, const std::string& target, std::string* error) {
     const std::string temporary = linkPath + ".boxsim-" + std::to_string(::getpid());
     ::unlink(temporary.c_str());
     if (::symlink(target.c_str(), temporary.c_str()) != 0) {
@@ -137,7 +137,7 @@ bool PointLink(const std::string &linkPath, const std::string &target, std::stri
 
 // The link path may be taken when nothing is there, or a link to a pty. Anything else (say the
 // user's own link to a real adapter) is left alone: the box would replace it and remove it at exit.
-bool MayTakeLink(const std::string &linkPath, std::string *error) {
+bool MayTakeLink(const std::string& linkPath, std::string* error) {
     struct stat st {};
     if (::lstat(linkPath.c_str(), &st) != 0) {
         if (errno == ENOENT)
@@ -157,7 +157,7 @@ bool MayTakeLink(const std::string &linkPath, std::string *error) {
 }
 
 // Removes linkPath only while it still points at target: another box may have taken the name.
-void RemoveLinkIfOurs(const std::string &linkPath, const std::string &target) {
+void RemoveLinkIfOurs(const std::string& linkPath, const std::string& target) {
     if (linkPath.empty())
         return;
     char buffer[PATH_MAX];
@@ -199,7 +199,7 @@ struct BoxSim::Impl {
     // Owned by the serving thread once it runs.
     int master = -1;
     int wakeFd = -1;
-    FILE *logFile = nullptr;
+    FILE* logFile = nullptr;
     std::thread thread;
     bool running = false;
     int64_t startNs = 0;
@@ -221,13 +221,13 @@ struct BoxSim::Impl {
     bool slaveClosed = false;
     std::mt19937 rng;
 
-    bool Start(std::string *error);
+    bool Start(std::string* error);
     void Stop();
     void Serve();
 
     void OnReadable();
-    void OnPacket(const uint8_t *packet);
-    void Record(Kind kind, const uint8_t *packet);
+    void OnPacket(const uint8_t* packet);
+    void Record(Kind kind, const uint8_t* packet);
     bool WantsToSend() const;
     void Produce(int64_t now);
     bool WritePending();
@@ -235,7 +235,7 @@ struct BoxSim::Impl {
     void ResetLine();
 };
 
-bool BoxSim::Impl::Start(std::string *error) {
+bool BoxSim::Impl::Start(std::string* error) {
     std::string reason;
     std::string slave;
     master = OpenPty(&slave, &reason);
@@ -244,7 +244,7 @@ bool BoxSim::Impl::Start(std::string *error) {
             *error = reason;
         return false;
     }
-    auto fail = [&](const std::string &why) {
+    auto fail = [&](const std::string& why) {
         if (error)
             *error = why;
         ::close(master);
@@ -305,7 +305,7 @@ void BoxSim::Impl::Stop() {
     logFile = nullptr;
 }
 
-void BoxSim::Impl::Record(Kind kind, const uint8_t *packet) {
+void BoxSim::Impl::Record(Kind kind, const uint8_t* packet) {
     BoxSimLogEntry entry;
     entry.ms = (NowNs() - startNs) / 1000000;
     entry.kind = KindName(kind);
@@ -319,7 +319,7 @@ void BoxSim::Impl::Record(Kind kind, const uint8_t *packet) {
     log.push_back(std::move(entry));
 }
 
-void BoxSim::Impl::OnPacket(const uint8_t *packet) {
+void BoxSim::Impl::OnPacket(const uint8_t* packet) {
     const Kind kind = Classify(packet);
     Record(kind, packet);
     const bool isRead = kind == Kind::Read;
@@ -358,7 +358,7 @@ void BoxSim::Impl::OnReadable() {
     for (;;) {
         ssize_t n = ::read(master, buffer, sizeof buffer);
         if (n > 0) {
-            assembler.Feed(buffer, static_cast<int>(n), [this](const uint8_t *packet) { OnPacket(packet); });
+            assembler.Feed(buffer, static_cast<int>(n), [this](const uint8_t* packet) { OnPacket(packet); });
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -567,7 +567,7 @@ BoxSim::~BoxSim() {
     Stop();
 }
 
-bool BoxSim::Start(std::string *error) {
+bool BoxSim::Start(std::string* error) {
     if (impl_->running) {
         if (error)
             *error = "already started";
@@ -604,7 +604,7 @@ bool BoxSim::HungUp() const {
     return impl_->hungUp;
 }
 
-std::string FormatLogEntry(const BoxSimLogEntry &entry) {
+std::string FormatLogEntry(const BoxSimLogEntry& entry) {
     char line[96];
     if (entry.kind == kLogConfiguration)
         std::snprintf(line, sizeof line, "%lld %s %u:%u:%u:%u:%d", static_cast<long long>(entry.ms), entry.kind.c_str(),
@@ -616,7 +616,7 @@ std::string FormatLogEntry(const BoxSimLogEntry &entry) {
 
 // ---- command line ---------------------------------------------------------------------------
 
-const char *const kBoxSimUsage =
+const char* const kBoxSimUsage =
     "Usage: kv6251-boxsim [options]\n"
     "\n"
     "A simulated KV6251 box on a pseudo-terminal. Prints the slave path of the pty on the first\n"
@@ -653,10 +653,10 @@ const char *const kBoxSimUsage =
 
 namespace {
 
-bool ParseNumber(const char *text, long low, long high, long *value) {
+bool ParseNumber(const char* text, long low, long high, long* value) {
     if (!text || !*text)
         return false;
-    char *end = nullptr;
+    char* end = nullptr;
     errno = 0;
     long v = std::strtol(text, &end, 10);
     if (errno != 0 || *end != '\0' || v < low || v > high ||
@@ -666,7 +666,7 @@ bool ParseNumber(const char *text, long low, long high, long *value) {
     return true;
 }
 
-bool ParseConfig(const char *text, SwitchConfig *config) {
+bool ParseConfig(const char* text, SwitchConfig* config) {
     long values[5];
     std::string rest = text ? text : "";
     for (int i = 0; i < 5; ++i) {
@@ -687,14 +687,14 @@ bool ParseConfig(const char *text, SwitchConfig *config) {
 
 } // namespace
 
-bool ParseBoxSimArgs(int argc, const char *const *argv, BoxSimOptions *options, bool *help, std::string *error) {
+bool ParseBoxSimArgs(int argc, const char* const* argv, BoxSimOptions* options, bool* help, std::string* error) {
     *help = false;
     BoxSimOptions parsed;
     constexpr long kMaxCount = 100000;
     constexpr long kMaxMs = 24L * 3600 * 1000;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](const char **out) {
+        auto value = [&](const char** out) {
             if (i + 1 >= argc) {
                 *error = arg + " needs a value";
                 return false;
@@ -702,8 +702,8 @@ bool ParseBoxSimArgs(int argc, const char *const *argv, BoxSimOptions *options, 
             *out = argv[++i];
             return true;
         };
-        auto number = [&](long low, long high, int *out) {
-            const char *text = nullptr;
+        auto number = [&](long low, long high, int* out) {
+            const char* text = nullptr;
             long v = 0;
             if (!value(&text))
                 return false;
@@ -715,7 +715,7 @@ bool ParseBoxSimArgs(int argc, const char *const *argv, BoxSimOptions *options, 
             *out = static_cast<int>(v);
             return true;
         };
-        const char *text = nullptr;
+        const char* text = nullptr;
         if (arg == "--help" || arg == "-h") {
             *help = true;
         } else if (arg == "--link") {

@@ -25,11 +25,11 @@ inline constexpr int kLineBytesPerSecond = 150000; // 1,500,000 baud, 10 bits pe
 inline constexpr int kCorruptReservedOffset = 100;
 
 // Kinds of received packet, as logged.
-inline constexpr const char *kLogFlush = "flush";
-inline constexpr const char *kLogRead = "read";
-inline constexpr const char *kLogUpload = "upload";
-inline constexpr const char *kLogConfiguration = "configuration";
-inline constexpr const char *kLogOther = "other";
+inline constexpr const char* kLogFlush = "flush";
+inline constexpr const char* kLogRead = "read";
+inline constexpr const char* kLogUpload = "upload";
+inline constexpr const char* kLogConfiguration = "configuration";
+inline constexpr const char* kLogOther = "other";
 
 struct BoxSimOptions {
     SwitchConfig config{256, 257, 258, 259, 0}; // configuration at start
@@ -60,10 +60,10 @@ class BoxSim {
 public:
     explicit BoxSim(BoxSimOptions options = {});
     ~BoxSim();
-    BoxSim(const BoxSim &) = delete;
-    BoxSim &operator=(const BoxSim &) = delete;
+    BoxSim(const BoxSim&) = delete;
+    BoxSim& operator=(const BoxSim&) = delete;
 
-    bool Start(std::string *error = nullptr); // makes the pty and starts serving
+    bool Start(std::string* error = nullptr); // makes the pty and starts serving
     void Stop();                              // stops serving, removes the link
     std::string SlavePath() const;            // changes when the box comes back after a hang-up
 
@@ -78,9 +78,9 @@ private:
 };
 
 // One log line: "<ms> <kind>", for a configuration followed by " A:B:C:D:M".
-std::string FormatLogEntry(const BoxSimLogEntry &entry);
+std::string FormatLogEntry(const BoxSimLogEntry& entry);
 
 // The command line of kv6251-boxsim. False with a reason in *error for a bad command line;
 // *help is set when --help was asked for.
-bool ParseBoxSimArgs(int argc, const char *const *argv, BoxSimOptions *options, bool *help, std::string *error);
-extern const char *const kBoxSimUsage;
+bool ParseBoxSimArgs(int argc, const char* const* argv, BoxSimOptions* options, bool* help, std::string* error);
+extern const char* const kBoxSimUsage;

@@ -10,7 +10,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitCannotStart = 1;
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     BoxSimOptions options;
     bool help = false;
     std::string error;

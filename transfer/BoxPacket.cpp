@@ -4,24 +4,24 @@
 
 namespace {
 
-void PutLittleEndian(uint8_t *at, uint32_t value, int bytes) {
+void PutLittleEndian(uint8_t* at, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
         at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-void PackPid(uint8_t *entry, uint16_t pid) {
+void PackPid(uint8_t* entry, uint16_t pid) {
     entry[0] = static_cast<uint8_t>(pid & 0xFF);
     // Bits 13..15 cannot travel: 9999 (0x270F) goes out as 1807.
     entry[1] = static_cast<uint8_t>((pid >> 8) & kPidHighMask);
 }
 
-uint16_t UnpackPid(const uint8_t *entry) {
+uint16_t UnpackPid(const uint8_t* entry) {
     return static_cast<uint16_t>(entry[0] | ((entry[1] & kPidHighMask) << 8));
 }
 
 } // namespace
 
-void BuildConfigPacket(uint8_t *packet, const SwitchConfig &config) {
+void BuildConfigPacket(uint8_t* packet, const SwitchConfig& config) {
     std::memset(packet, 0, kPacketSize);
     packet[kOffsetMarker] = kMarker;
     packet[kOffsetType] = kTypeConfig;
@@ -32,7 +32,7 @@ void BuildConfigPacket(uint8_t *packet, const SwitchConfig &config) {
     packet[kOffsetMode] = static_cast<uint8_t>(config.Mode & 0xFF);
 }
 
-void BuildCommandPacket(uint8_t *packet, CommandKind kind) {
+void BuildCommandPacket(uint8_t* packet, CommandKind kind) {
     std::memset(packet, 0, kPacketSize);
     packet[kOffsetMarker] = kMarker;
     switch (kind) {
@@ -49,13 +49,13 @@ void BuildCommandPacket(uint8_t *packet, CommandKind kind) {
     }
 }
 
-bool IsConfigPacket(const uint8_t *packet) {
+bool IsConfigPacket(const uint8_t* packet) {
     return packet[kOffsetMarker] == kMarker && packet[kOffsetType] == kTypeConfig;
 }
 
-SwitchConfig UnpackConfigPacket(const uint8_t *packet) {
+SwitchConfig UnpackConfigPacket(const uint8_t* packet) {
     SwitchConfig config;
-    const uint8_t *pids = packet + kOffsetPids;
+    const uint8_t* pids = packet + kOffsetPids;
     config.PidA = UnpackPid(pids);
     config.PidB = UnpackPid(pids + kPidEntryBytes);
     config.PidC = UnpackPid(pids + 2 * kPidEntryBytes);

@@ -46,9 +46,9 @@ inline constexpr uint8_t kPidHighMask = 0x1F;
 
 enum class CommandKind { Flush, Read, Upload };
 
-void BuildConfigPacket(uint8_t *packet, const SwitchConfig &config);
-void BuildCommandPacket(uint8_t *packet, CommandKind kind);
+void BuildConfigPacket(uint8_t* packet, const SwitchConfig& config);
+void BuildCommandPacket(uint8_t* packet, CommandKind kind);
 // True when byte 0 is the marker and byte 1 says configuration packet.
-bool IsConfigPacket(const uint8_t *packet);
+bool IsConfigPacket(const uint8_t* packet);
 // The five values of a configuration packet; Mode is the mode byte, 0..255.
-SwitchConfig UnpackConfigPacket(const uint8_t *packet);
+SwitchConfig UnpackConfigPacket(const uint8_t* packet);

@@ -27,14 +27,16 @@ public:
         if (owner_)
             g_operationDeadline = 0;
     }
-    OperationBudget(const OperationBudget &) = delete;
-    OperationBudget &operator=(const OperationBudget &) = delete;
+    OperationBudget(const OperationBudget&) = delete;
+    OperationBudget& operator=(const OperationBudget&) = delete;
 
 private:
     bool owner_;
 };
 
-bool BudgetSpent() { return g_operationDeadline != 0 && NowMs() >= g_operationDeadline; }
+bool BudgetSpent() {
+    return g_operationDeadline != 0 && NowMs() >= g_operationDeadline;
+}
 
 void SendCommand(CommandKind kind, int times) {
     uint8_t packet[kPacketSize];
@@ -45,7 +47,7 @@ void SendCommand(CommandKind kind, int times) {
 
 // One packet wait: true with a packet in hand, false after 50 sleeps of 5 ms without one.
 // Every wait counts afresh, so the limit bounds the silence before each packet.
-bool WaitPacket(uint8_t *packet) {
+bool WaitPacket(uint8_t* packet) {
     for (int sleeps = 0; sleeps < kPacketWaitSleeps && !BudgetSpent(); ++sleeps) {
         if (TakePacket(packet))
             return true;
@@ -57,7 +59,7 @@ bool WaitPacket(uint8_t *packet) {
 // Records one cycle of the box's answer: the first configuration packet and everything after it
 // up to the next configuration packet. A box that keeps talking without ever closing a cycle
 // would hold the GUI thread and grow the file without end, so the packets taken are counted.
-int ReceiveCycle(FILE *file) {
+int ReceiveCycle(FILE* file) {
     uint8_t packet[kPacketSize];
     bool recording = false;
     for (int taken = 0; taken < kReadBackPacketLimit; ++taken) {
@@ -76,7 +78,7 @@ int ReceiveCycle(FILE *file) {
 
 // Compares two open files; fills detail with the sizes and, for different contents, the first
 // difference.
-int CompareOpenFiles(FILE *first, FILE *second, TransferDetail *detail) {
+int CompareOpenFiles(FILE* first, FILE* second, TransferDetail* detail) {
     const long size1 = FileLength(first);
     const long size2 = FileLength(second);
     // A size that cannot be taken leaves nothing to compare: the file is unusable.
@@ -124,11 +126,11 @@ int CompareOpenFiles(FILE *first, FILE *second, TransferDetail *detail) {
     return differing == 0 ? kCompareEqual : kCompareContentsDiffer;
 }
 
-int CompareFilesDetailed(const char *path1, const char *path2, TransferDetail *detail) {
-    FILE *first = std::fopen(path1, "rb");
+int CompareFilesDetailed(const char* path1, const char* path2, TransferDetail* detail) {
+    FILE* first = std::fopen(path1, "rb");
     if (!first)
         return kCompareFirstUnopened;
-    FILE *second = std::fopen(path2, "rb");
+    FILE* second = std::fopen(path2, "rb");
     if (!second) {
         std::fclose(first);
         return kCompareSecondUnopened;
@@ -160,9 +162,9 @@ void FlushLink() {
     FlushLinkCounting();
 }
 
-int SendPacketFile(const char *path) {
+int SendPacketFile(const char* path) {
     int result = kSendFileDone;
-    FILE *file = std::fopen(path, "rb");
+    FILE* file = std::fopen(path, "rb");
     if (!file) {
         result = kSendFileUnopened;
     } else {
@@ -180,7 +182,7 @@ int SendPacketFile(const char *path) {
     return result;
 }
 
-long FileLength(FILE *file) {
+long FileLength(FILE* file) {
     const long here = std::ftell(file);
     if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
         return -1;
@@ -189,15 +191,15 @@ long FileLength(FILE *file) {
     return size;
 }
 
-int CompareFiles(const char *path1, const char *path2) {
+int CompareFiles(const char* path1, const char* path2) {
     return CompareFilesDetailed(path1, path2, nullptr);
 }
 
-int ReadConfigurationToFile(const char *path) {
+int ReadConfigurationToFile(const char* path) {
     OperationBudget budget;
     int result = kReadDone;
     FlushLink();
-    FILE *file = std::fopen(path, "w+b");
+    FILE* file = std::fopen(path, "w+b");
     if (!file) {
         result = kReadCannotCreate;
     } else {
@@ -214,7 +216,7 @@ int ReadConfigurationToFile(const char *path) {
     return result;
 }
 
-int UploadAndVerify(const char *sendPath, TransferDetail *detail) {
+int UploadAndVerify(const char* sendPath, TransferDetail* detail) {
     if (detail)
         *detail = TransferDetail{};
     const std::string readBackPath = RootPath(kReadBackFileName);
@@ -240,8 +242,8 @@ int UploadAndVerify(const char *sendPath, TransferDetail *detail) {
     return result;
 }
 
-bool WriteSendFile(const char *path, const SwitchConfig &config) {
-    FILE *file = std::fopen(path, "w+b");
+bool WriteSendFile(const char* path, const SwitchConfig& config) {
+    FILE* file = std::fopen(path, "w+b");
     if (!file)
         return false;
     uint8_t packet[kPacketSize];
@@ -258,7 +260,7 @@ std::string TransferResultMeaning(int code) {
     return kTransferMeanings[code];
 }
 
-std::string TransferResultDetails(int code, const TransferDetail &detail) {
+std::string TransferResultDetails(int code, const TransferDetail& detail) {
     std::string text = TransferResultMeaning(code);
     char line[160];
     if (code == kTransferSizesDiffer && detail.sentSize >= 0 && detail.readSize >= 0) {

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <string>
 
-inline constexpr const char *kSendFileName = "\\CONF_KV6251.A$B";
-inline constexpr const char *kReadBackFileName = "\\CONF_KV6251.C$D";
+inline constexpr const char* kSendFileName = "\\CONF_KV6251.A$B";
+inline constexpr const char* kReadBackFileName = "\\CONF_KV6251.C$D";
 
 // The rhythm of the exchange with the box.
 inline constexpr int kFlushSleepMs = 10;   // FlushLink takes at most one packet per sleep
@@ -59,7 +59,7 @@ inline constexpr int kTransferNotConnected = 11;
 inline constexpr int kTransferCodeCount = 12;
 
 // What each transfer result code means, in one line for the message box's details.
-inline constexpr const char *kTransferMeanings[kTransferCodeCount] = {
+inline constexpr const char* kTransferMeanings[kTransferCodeCount] = {
     "The configuration was uploaded, read back, and the read-back file equals the send file byte for byte.",
     "The send file cannot be written or opened for reading; no configuration was uploaded.",
     "The read-back file cannot be created.",
@@ -73,10 +73,10 @@ inline constexpr const char *kTransferMeanings[kTransferCodeCount] = {
     "The two files differ in content.",
     "The serial link is not connected after the upload, or after the read-back.",
 };
-inline constexpr const char *kTransferMeaningUnknown = "Unknown transfer result code.";
+inline constexpr const char* kTransferMeaningUnknown = "Unknown transfer result code.";
 // Extra lines: sizes for code 6, the first difference for code 10 (printf formats).
-inline constexpr const char *kDetailSizesFormat = "Send file: %ld bytes, read-back file: %ld bytes.";
-inline constexpr const char *kDetailDifferenceFormat =
+inline constexpr const char* kDetailSizesFormat = "Send file: %ld bytes, read-back file: %ld bytes.";
+inline constexpr const char* kDetailDifferenceFormat =
     "First difference at byte %ld: sent 0x%02X, read back 0x%02X; differing bytes: %ld.";
 
 // Writes one flush command, then drains the ring (bounded: gives up after 2 s of traffic).
@@ -87,14 +87,14 @@ int FlushLinkCounting();
 // Uploads a packet file: 0 done, 1 the file cannot be opened.
 inline constexpr int kSendFileDone = 0;
 inline constexpr int kSendFileUnopened = 1;
-int SendPacketFile(const char *path);
+int SendPacketFile(const char* path);
 // 0 equal; 1/2 first/second cannot be opened; 3 sizes differ; 4 above 32000 bytes;
 // 5/6 no memory for the first/second buffer; 7 contents differ.
-int CompareFiles(const char *path1, const char *path2);
-long FileLength(FILE *file);
+int CompareFiles(const char* path1, const char* path2);
+long FileLength(FILE* file);
 
 // Read results: 0 a whole cycle recorded, 1 the file cannot be created, 2 time-out.
-int ReadConfigurationToFile(const char *path);
+int ReadConfigurationToFile(const char* path);
 
 // What a technician needs beyond the result code.
 struct TransferDetail {
@@ -107,13 +107,13 @@ struct TransferDetail {
 };
 
 // Transfer result code 0..11 (see TransferResultMeaning).
-int UploadAndVerify(const char *sendPath, TransferDetail *detail = nullptr);
+int UploadAndVerify(const char* sendPath, TransferDetail* detail = nullptr);
 
 // Creates the send file with one configuration packet: true when all 188 bytes were written
 // and the file closed without error.
-bool WriteSendFile(const char *path, const SwitchConfig &config);
+bool WriteSendFile(const char* path, const SwitchConfig& config);
 
 // One line that explains a transfer result code.
 std::string TransferResultMeaning(int code);
 // The details line(s) for the message box: the meaning, plus sizes or the first difference.
-std::string TransferResultDetails(int code, const TransferDetail &detail);
+std::string TransferResultDetails(int code, const TransferDetail& detail);

@@ -22,7 +22,7 @@
 
 namespace {
 
-using Drawing = std::function<void(QPainter &)>;
+using Drawing = std::function<void(QPainter&)>;
 
 const QColor kNavy(0x12, 0x2c, 0x5c);
 const QColor kBlue(0x2a, 0x6c, 0xc0);
@@ -34,7 +34,7 @@ const QColor kSteel(0x5b, 0x63, 0x6e);
 const QColor kSilver(0xc9, 0xce, 0xd6);
 const QColor kOutline(0x1d, 0x22, 0x2a);
 
-QImage Paint(int width, int height, const Drawing &draw, bool keepAspect = true) {
+QImage Paint(int width, int height, const Drawing& draw, bool keepAspect = true) {
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
@@ -55,7 +55,7 @@ QPen Outline(double width = 3) {
     return QPen(kOutline, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
 }
 
-QLinearGradient Vertical(const QColor &top, const QColor &bottom, double y0 = 0, double y1 = 100) {
+QLinearGradient Vertical(const QColor& top, const QColor& bottom, double y0 = 0, double y1 = 100) {
     QLinearGradient gradient(0, y0, 0, y1);
     gradient.setColorAt(0, top);
     gradient.setColorAt(1, bottom);
@@ -88,7 +88,7 @@ QPainterPath VerticalArrow(double x, double y0, double y1, double shaft, double 
 // ---- the drawings -----------------------------------------------------------------------
 
 // The program icon: a stream entering a switch whose lever picks one of two outputs.
-void ProgramIcon(QPainter &p) {
+void ProgramIcon(QPainter& p) {
     QPainterPath body;
     body.addRoundedRect(QRectF(4, 4, 92, 92), 18, 18);
     p.setPen(QPen(QColor(0x08, 0x1c, 0x3c), 3));
@@ -116,7 +116,7 @@ void ProgramIcon(QPainter &p) {
     p.drawEllipse(QPointF(68, 72), 6, 6);
 }
 
-void Plug(QPainter &p, double x, double y) {
+void Plug(QPainter& p, double x, double y) {
     // Cable, body and two prongs of a plug whose prongs point right from (x, y).
     p.setPen(QPen(kOutline, 7, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(x - 34, y + 18), QPointF(x - 16, y));
@@ -128,7 +128,7 @@ void Plug(QPainter &p, double x, double y) {
     p.drawRect(QRectF(x + 2, y + 5, 12, 6));
 }
 
-void Socket(QPainter &p, double x, double y) {
+void Socket(QPainter& p, double x, double y) {
     // A socket whose opening faces left at (x, y), with its cable.
     p.setPen(QPen(kOutline, 7, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(x + 16, y), QPointF(x + 34, y - 18));
@@ -140,7 +140,7 @@ void Socket(QPainter &p, double x, double y) {
     p.drawRect(QRectF(x + 1, y + 6, 4, 4));
 }
 
-void ConnectPicture(QPainter &p) {
+void ConnectPicture(QPainter& p) {
     Plug(p, 40, 52);
     Socket(p, 54, 52);
     p.setPen(QPen(kGreen, 5, Qt::SolidLine, Qt::RoundCap));
@@ -151,7 +151,7 @@ void ConnectPicture(QPainter &p) {
     p.drawEllipse(QPointF(50, 14), 7, 7);
 }
 
-void DisconnectPicture(QPainter &p) {
+void DisconnectPicture(QPainter& p) {
     Plug(p, 30, 56);
     Socket(p, 64, 56);
     p.setPen(QPen(kRed, 6, Qt::SolidLine, Qt::RoundCap));
@@ -159,7 +159,7 @@ void DisconnectPicture(QPainter &p) {
     p.drawLine(QPointF(60, 12), QPointF(40, 32));
 }
 
-void OpenPicture(QPainter &p) {
+void OpenPicture(QPainter& p) {
     p.setPen(Outline());
     p.setBrush(Vertical(QColor(0xf6, 0xd3, 0x65), QColor(0xd9, 0xa4, 0x1e)));
     QPainterPath back;
@@ -189,7 +189,7 @@ void OpenPicture(QPainter &p) {
     p.drawPath(front);
 }
 
-void SavePicture(QPainter &p) {
+void SavePicture(QPainter& p) {
     p.setPen(Outline());
     p.setBrush(Vertical(kLightBlue, kBlue));
     QPainterPath disk;
@@ -211,7 +211,7 @@ void SavePicture(QPainter &p) {
     p.drawLine(QPointF(28, 74), QPointF(72, 74));
 }
 
-void Box(QPainter &p, const QRectF &r) {
+void Box(QPainter& p, const QRectF& r) {
     // The switcher box: a dark case with a row of lamps.
     p.setPen(Outline());
     p.setBrush(Vertical(QColor(0x6b, 0x74, 0x80), QColor(0x33, 0x39, 0x41), r.top(), r.bottom()));
@@ -224,14 +224,14 @@ void Box(QPainter &p, const QRectF &r) {
     }
 }
 
-void GetPicture(QPainter &p) {
+void GetPicture(QPainter& p) {
     Box(p, QRectF(12, 8, 76, 28));
     p.setPen(Outline());
     p.setBrush(Vertical(QColor(0x7c, 0xd8, 0x7f), kGreen, 40, 94));
     p.drawPath(VerticalArrow(50, 40, 94, 20, 22));
 }
 
-void AboutPicture(QPainter &p) {
+void AboutPicture(QPainter& p) {
     p.setPen(Outline());
     QRadialGradient glow(QPointF(38, 34), 60);
     glow.setColorAt(0, kLightBlue);
@@ -244,7 +244,7 @@ void AboutPicture(QPainter &p) {
     p.drawRoundedRect(QRectF(42, 42, 16, 40), 4, 4);
 }
 
-void ExitPicture(QPainter &p) {
+void ExitPicture(QPainter& p) {
     // An open door and an arrow leaving through it.
     p.setPen(Outline());
     p.setBrush(QColor(0x4a, 0x30, 0x1c));
@@ -263,14 +263,14 @@ void ExitPicture(QPainter &p) {
     p.drawPath(HorizontalArrow(52, 96, 52, 16, 20));
 }
 
-void SendPicture(QPainter &p) {
+void SendPicture(QPainter& p) {
     Box(p, QRectF(52, 30, 44, 40));
     p.setPen(Outline());
     p.setBrush(Vertical(QColor(0xf8, 0xc8, 0x6a), kOrange, 30, 70));
     p.drawPath(HorizontalArrow(4, 56, 50, 18, 22));
 }
 
-void FlagPicture(QPainter &p) {
+void FlagPicture(QPainter& p) {
     // The maker's pennant on a pole: a swallow-tailed navy cloth with the emblem's letter.
     p.setPen(QPen(kSteel, 5, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(14, 8), QPointF(14, 96));
@@ -298,8 +298,8 @@ void FlagPicture(QPainter &p) {
     p.drawPath(letter);
 }
 
-Drawing Lamp(const QColor &light, const QColor &mid, const QColor &dark) {
-    return [=](QPainter &p) {
+Drawing Lamp(const QColor& light, const QColor& mid, const QColor& dark) {
+    return [=](QPainter& p) {
         QRadialGradient gradient(QPointF(38, 36), 62);
         gradient.setColorAt(0, light);
         gradient.setColorAt(0.45, mid);
@@ -313,7 +313,7 @@ Drawing Lamp(const QColor &light, const QColor &mid, const QColor &dark) {
     };
 }
 
-void PortPicture(QPainter &p) {
+void PortPicture(QPainter& p) {
     // A nine-pin connector shell.
     QPainterPath shell;
     shell.moveTo(6, 24);
@@ -332,7 +332,7 @@ void PortPicture(QPainter &p) {
         p.drawEllipse(QPointF(29 + i * 14, 62), 5, 5);
 }
 
-void OkPicture(QPainter &p) {
+void OkPicture(QPainter& p) {
     p.setPen(QPen(QColor(0x1b, 0x6e, 0x25), 14, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
     QPainterPath tick;
@@ -345,7 +345,7 @@ void OkPicture(QPainter &p) {
 }
 
 // The maker's emblem: an "N" made of two bars and a diagonal, in a rounded square.
-void Emblem(QPainter &p, const QRectF &r) {
+void Emblem(QPainter& p, const QRectF& r) {
     p.setPen(QPen(kNavy, r.width() * 0.05));
     p.setBrush(Vertical(kBlue, kNavy, r.top(), r.bottom()));
     p.drawRoundedRect(r, r.width() * 0.2, r.width() * 0.2);
@@ -400,7 +400,7 @@ QImage Logo(int width, int height, bool withTagline) {
     return image;
 }
 
-bool Save(const QImage &image, const QString &path) {
+bool Save(const QImage& image, const QString& path) {
     if (image.save(path, "PNG"))
         return true;
     std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -409,7 +409,7 @@ bool Save(const QImage &image, const QString &path) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <resources dir>\n", argv[0]);
@@ -421,7 +421,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     struct Picture {
-        const char *name;
+        const char* name;
         int width;
         int height;
         Drawing draw;
@@ -447,7 +447,7 @@ int main(int argc, char **argv) {
         {"ok", 32, 32, OkPicture},
     };
     bool ok = true;
-    for (const Picture &picture : pictures)
+    for (const Picture& picture : pictures)
         ok &= Save(Paint(picture.width, picture.height, picture.draw),
                    resources.filePath(QStringLiteral("pictures/%1.png").arg(QLatin1String(picture.name))));
     ok &= Save(Logo(125, 24, false), resources.filePath(QStringLiteral("pictures/logo-small.png")));

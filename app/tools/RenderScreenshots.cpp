@@ -22,7 +22,7 @@
 
 namespace {
 
-bool Grab(QWidget *window, const QDir &dir, const char *name) {
+bool Grab(QWidget* window, const QDir& dir, const char* name) {
     QCoreApplication::processEvents();
     const QString path = dir.filePath(QString::fromLatin1(name));
     if (window->grab().save(path, "PNG")) {
@@ -33,13 +33,13 @@ bool Grab(QWidget *window, const QDir &dir, const char *name) {
     return false;
 }
 
-void Type(QLineEdit *field, const char *text) {
+void Type(QLineEdit* field, const char* text) {
     field->setText(QString::fromLatin1(text));
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <output dir>\n", argv[0]);
         return 2;

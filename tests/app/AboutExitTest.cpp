@@ -42,9 +42,9 @@ TEST_F(AboutExitTest, AboutWindowHasItsLayout) {
     EXPECT_EQ(about.focusWidget(), about.bt_Ok);
 
     struct Line {
-        QLabel *label;
+        QLabel* label;
         QPoint at;
-        const char *text;
+        const char* text;
     };
     const Line lines[] = {
         {about.Label3, {104, 96}, "KV6251 - Transport Switcher"},
@@ -52,7 +52,7 @@ TEST_F(AboutExitTest, AboutWindowHasItsLayout) {
         {about.Label1, {40, 128}, nullptr}, // the maker's rights line
         {about.Label2, {80, 144}, nullptr}, // the maker's web address
     };
-    for (const Line &line : lines) {
+    for (const Line& line : lines) {
         SCOPED_TRACE(line.label->objectName().toStdString());
         EXPECT_EQ(line.label->pos(), line.at);
         if (line.text) {
@@ -71,24 +71,24 @@ TEST_F(AboutExitTest, AboutWindowHasItsLayout) {
 }
 
 TEST_F(AboutExitTest, AboutOpensModalFreshEachTimeAndClosesByOkOrTheCloseButton) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     struct Case {
-        const char *legend;
-        std::function<void(Tfrm_About *)> close;
+        const char* legend;
+        std::function<void(Tfrm_About*)> close;
     };
     const Case cases[] = {
-        {"the Ok button", [](Tfrm_About *about) { QTest::mouseClick(about->bt_Ok, Qt::LeftButton); }},
-        {"the close button of the title bar", [](Tfrm_About *about) { about->close(); }},
-        {"Ok once more", [](Tfrm_About *about) { about->bt_Ok->click(); }},
+        {"the Ok button", [](Tfrm_About* about) { QTest::mouseClick(about->bt_Ok, Qt::LeftButton); }},
+        {"the close button of the title bar", [](Tfrm_About* about) { about->close(); }},
+        {"Ok once more", [](Tfrm_About* about) { about->bt_Ok->click(); }},
     };
     QPointer<Tfrm_About> previous;
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         QPointer<Tfrm_About> shown;
         bool modal = false, stored = false, mainBlocked = false;
         QString changedBefore;
-        driver->WithAbout([&](QWidget *widget) {
-            auto *about = qobject_cast<Tfrm_About *>(widget);
+        driver->WithAbout([&](QWidget* widget) {
+            auto* about = qobject_cast<Tfrm_About*>(widget);
             ASSERT_NE(about, nullptr);
             shown = about;
             modal = about->isModal() && QApplication::activeModalWidget() == about;
@@ -115,7 +115,7 @@ TEST_F(AboutExitTest, AboutOpensModalFreshEachTimeAndClosesByOkOrTheCloseButton)
 }
 
 TEST_F(AboutExitTest, ActivationRunsAgainAfterAboutButNotAfterBoxesOrDialogs) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     w->rdg_Mode->Button(kModeSingle)->click();
     WriteBytes(TempRoot::Fixed(kPortFileName), std::string("\x06\x00", 2));
 
@@ -139,7 +139,7 @@ TEST_F(AboutExitTest, ActivationRunsAgainAfterAboutButNotAfterBoxesOrDialogs) {
     EXPECT_TRUE(w->lbl_PortSerial->text().isEmpty());
 
     // After the About window the step runs: PIDs zeroed, Mode as selected, port reloaded.
-    driver->WithAbout([](QWidget *about) { about->close(); });
+    driver->WithAbout([](QWidget* about) { about->close(); });
     w->bt_About->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return PidA == 0; }, 5000));
     EXPECT_EQ(Mode, 1);
@@ -150,7 +150,7 @@ TEST_F(AboutExitTest, ActivationRunsAgainAfterAboutButNotAfterBoxesOrDialogs) {
 }
 
 TEST_F(AboutExitTest, ClosingFromTheTitleBarShutsTheLinkDown) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     StartBox();
     ConnectToBox(false);
     ASSERT_TRUE(ReceiverRunning());
@@ -163,11 +163,11 @@ TEST_F(AboutExitTest, ClosingFromTheTitleBarShutsTheLinkDown) {
 TEST_F(AboutExitTest, ExitEndsTheProcessWithCodeZero) {
     App();
     struct Case {
-        const char *legend;
-        const char *mode;
+        const char* legend;
+        const char* mode;
     };
     const Case cases[] = {{"not connected, Exit button", "idle"}, {"connected, Ctrl+E from a PID field", "connected"}};
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedChannels);

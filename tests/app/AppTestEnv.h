@@ -30,14 +30,14 @@
 #include <string>
 #include <vector>
 
-inline QApplication &App() {
-    static QApplication *app = [] {
+inline QApplication& App() {
+    static QApplication* app = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "kv6251_app_tests";
-        static char *argv[] = {name, nullptr};
-        auto *made = new QApplication(argc, argv);
+        static char* argv[] = {name, nullptr};
+        auto* made = new QApplication(argc, argv);
         PrepareApplication(*made);
         return made;
     }();
@@ -54,18 +54,18 @@ public:
     }
     QString Path() const { return dir_.path(); }
     // A path in the root directory, for a fixed name such as "\CONF_KV6251.A$B".
-    static std::string Fixed(const char *name) { return RootPath(name); }
+    static std::string Fixed(const char* name) { return RootPath(name); }
 
 private:
     QTemporaryDir dir_;
 };
 
-inline std::string ReadBytes(const std::string &path) {
+inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void WriteBytes(const std::string &path, const std::string &bytes) {
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
 }
@@ -86,7 +86,7 @@ struct SeenBox {
 // goes away (the offscreen platform leaves it on the hidden dialog).
 class ModalDriver {
 public:
-    using Step = std::function<void(QWidget *)>;
+    using Step = std::function<void(QWidget*)>;
 
     ModalDriver() {
         timer_.setInterval(5);
@@ -102,20 +102,20 @@ public:
     QPointer<QWidget> home;
 
     // The next file dialog selects this path and accepts; an empty path cancels it.
-    void ChooseFile(const QString &path) {
-        fileSteps_.push_back([path](QWidget *modal) {
-            auto *dialog = static_cast<QFileDialog *>(modal);
+    void ChooseFile(const QString& path) {
+        fileSteps_.push_back([path](QWidget* modal) {
+            auto* dialog = static_cast<QFileDialog*>(modal);
             if (path.isEmpty()) {
                 dialog->reject();
                 return;
             }
             // Typed into the name box as the operator would (selectFile leaves a focused box alone).
-            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             if (name)
                 name->setText(path);
             else
                 dialog->selectFile(path);
-            static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept checks the choice
+            static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept checks the choice
         });
     }
     // The next About window gets this step.
@@ -124,10 +124,10 @@ public:
 
 private:
     void Poll() {
-        QWidget *modal = QApplication::activeModalWidget();
+        QWidget* modal = QApplication::activeModalWidget();
         if (!modal) {
             handled_ = nullptr; // the file dialogs are kept and shown again
-            QWidget *active = QApplication::activeWindow();
+            QWidget* active = QApplication::activeWindow();
             if (home && home->isVisible() && (!active || !active->isVisible()))
                 home->activateWindow();
             return;
@@ -137,16 +137,16 @@ private:
         handled_ = modal;
         if (qEnvironmentVariableIsSet("KV_TEST_TRACE_MODALS"))
             qDebug() << "modal" << modal
-                     << (qobject_cast<QMessageBox *>(modal) ? qobject_cast<QMessageBox *>(modal)->text() : QString());
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                     << (qobject_cast<QMessageBox*>(modal) ? qobject_cast<QMessageBox*>(modal)->text() : QString());
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             Answer(box);
             return;
         }
-        std::deque<Step> *steps = nullptr;
-        if (qobject_cast<QFileDialog *>(modal)) {
+        std::deque<Step>* steps = nullptr;
+        if (qobject_cast<QFileDialog*>(modal)) {
             ++fileDialogs;
             steps = &fileSteps_;
-        } else if (qobject_cast<Tfrm_About *>(modal)) {
+        } else if (qobject_cast<Tfrm_About*>(modal)) {
             ++aboutWindows;
             steps = &aboutSteps_;
         }
@@ -174,14 +174,14 @@ private:
             Qt::QueuedConnection);
     }
 
-    void Answer(QMessageBox *box) {
-        if (QAbstractButton *yes = box->button(QMessageBox::Yes)) {
+    void Answer(QMessageBox* box) {
+        if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
             questions.push_back(box->text());
             yes->click();
             return;
         }
         boxes.push_back({box->windowTitle(), box->text(), box->detailedText(), box->icon()});
-        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok))
             ok->click();
         else
             box->close();
@@ -224,7 +224,7 @@ protected:
     }
 
     // Creates, shows and activates the main window (its activation step runs).
-    Tfrm_Main *Open() {
+    Tfrm_Main* Open() {
         window_ = std::make_unique<Tfrm_Main>();
         window_->show();
         driver->home = window_.get();
@@ -235,17 +235,17 @@ protected:
     bool WaitActive() {
         return QTest::qWaitFor([this] { return QApplication::activeWindow() == window_.get(); }, 5000);
     }
-    Tfrm_Main *Window() const { return window_.get(); }
+    Tfrm_Main* Window() const { return window_.get(); }
 
     // A simulated box reachable as port 1.
-    BoxSim *StartBox(BoxSimOptions options = {}) {
+    BoxSim* StartBox(BoxSimOptions options = {}) {
         options.linkPath = RootPath("com1");
         box_ = std::make_unique<BoxSim>(options);
         std::string error;
         EXPECT_TRUE(box_->Start(&error)) << error;
         return box_.get();
     }
-    BoxSim *Box() const { return box_.get(); }
+    BoxSim* Box() const { return box_.get(); }
 
     // Chooses port 1 and connects to the simulated box; then waits out the receiver's start
     // pause, so that the box's answers are read.
@@ -258,7 +258,7 @@ protected:
     }
 
     // Puts the focus on a control (in the active window), as the operator's Tab key does.
-    void Focus(QWidget *widget) {
+    void Focus(QWidget* widget) {
         if (window_) {
             EXPECT_TRUE(WaitActive());
         }
@@ -266,7 +266,7 @@ protected:
         QCoreApplication::processEvents();
     }
     // Clicks a radio item on its round indicator (a click beside its short text misses it).
-    static void ClickItem(QAbstractButton *item) {
+    static void ClickItem(QAbstractButton* item) {
         QTest::mouseClick(item, Qt::LeftButton, {}, QPoint(6, item->height() / 2));
     }
 

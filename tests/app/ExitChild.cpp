@@ -18,7 +18,7 @@ namespace {
 enum Failure { kBoxDidNotStart = 3, kWindowNotActive = 4, kNotConnected = 5, kExitReturned = 6 };
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     const bool connected = argc > 1 && std::strcmp(argv[1], "connected") == 0;
     QApplication app(argc, argv);
     PrepareApplication(app);

@@ -16,7 +16,7 @@
 
 namespace {
 
-std::vector<int> TickedPorts(const Tfrm_Main *w) {
+std::vector<int> TickedPorts(const Tfrm_Main* w) {
     std::vector<int> ticked;
     const auto items = w->PortItems();
     for (size_t i = 0; i < items.size(); ++i)
@@ -29,7 +29,7 @@ std::string PortFilePath() {
     return TempRoot::Fixed(kPortFileName);
 }
 
-std::array<QString, 4> Fields(const Tfrm_Main *w) {
+std::array<QString, 4> Fields(const Tfrm_Main* w) {
     return {w->txt_PidA->text(), w->txt_PidB->text(), w->txt_PidC->text(), w->txt_PidD->text()};
 }
 
@@ -43,17 +43,17 @@ protected:
         }
         return swiDir_->path();
     }
-    QString SwiPath(const char *name) { return SwiDir() + QLatin1Char('/') + QLatin1String(name); }
+    QString SwiPath(const char* name) { return SwiDir() + QLatin1Char('/') + QLatin1String(name); }
 
 private:
     std::optional<QTemporaryDir> swiDir_;
 };
 
 TEST_F(FilesWindowTest, ChoosingAPortTicksItShowsItAndRemembersIt) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     struct Case {
-        const char *legend;
-        QAction *item;
+        const char* legend;
+        QAction* item;
         int port;
     };
     const Case cases[] = {
@@ -62,7 +62,7 @@ TEST_F(FilesWindowTest, ChoosingAPortTicksItShowsItAndRemembersIt) {
         {"choose the ticked item again", w->mn_Port_COM5, 5},
         {"choose 9", w->mn_Port_COM9, 9},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         c.item->trigger();
         EXPECT_EQ(TickedPorts(w), std::vector<int>{c.port});
@@ -81,11 +81,11 @@ TEST_F(FilesWindowTest, ChoosingAPortTicksItShowsItAndRemembersIt) {
 
 TEST_F(FilesWindowTest, ActivationLoadsThePortSetting) {
     struct Case {
-        const char *legend;
+        const char* legend;
         std::optional<std::string> file;
         int port;
         std::vector<int> ticked;
-        const char *panel;
+        const char* panel;
     };
     const Case cases[] = {
         {"no file: no port, nothing ticked, panel empty", std::nullopt, 0, {}, ""},
@@ -96,13 +96,13 @@ TEST_F(FilesWindowTest, ActivationLoadsThePortSetting) {
         {"one byte counts as no file", std::string("\x05", 1), 0, {}, ""},
         {"bytes after the first two are ignored", std::string("\x04\x00\x07", 3), 4, {4}, " 4 "},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         std::filesystem::remove(PortFilePath());
         if (c.file)
             WriteBytes(PortFilePath(), *c.file);
         PortNumber = 99;
-        Tfrm_Main *w = Open(); // its first activation loads the file
+        Tfrm_Main* w = Open(); // its first activation loads the file
         EXPECT_EQ(PortNumber, c.port);
         EXPECT_EQ(TickedPorts(w), c.ticked);
         EXPECT_EQ(w->lbl_PortSerial->text().toStdString(), c.panel);
@@ -111,7 +111,7 @@ TEST_F(FilesWindowTest, ActivationLoadsThePortSetting) {
 }
 
 TEST_F(FilesWindowTest, LoadingAddsATickWithoutClearingOthers) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     w->mn_Port_COM2->trigger();
     WriteBytes(PortFilePath(), std::string("\x05\x00", 2));
     w->FormActivate(w);
@@ -127,14 +127,14 @@ TEST_F(FilesWindowTest, LoadingAddsATickWithoutClearingOthers) {
 
 TEST_F(FilesWindowTest, AnOutOfRangePortIsUsedUnchanged) {
     WriteBytes(PortFilePath(), std::string("\x0c\x00", 2));
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     w->bt_Connect->click();
     ASSERT_EQ(driver->boxes.size(), 1u);
     EXPECT_EQ(driver->boxes[0].text, QStringLiteral(" COM12 no accessible!"));
 }
 
 TEST_F(FilesWindowTest, APortFileThatCannotBeWrittenStillChangesThePortSilently) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     std::filesystem::create_directories(PortFilePath()); // the name is taken by a folder
     w->mn_Port_COM4->trigger();
     EXPECT_EQ(PortNumber, 4);
@@ -144,7 +144,7 @@ TEST_F(FilesWindowTest, APortFileThatCannotBeWrittenStillChangesThePortSilently)
 }
 
 TEST_F(FilesWindowTest, SaveTakesTheFieldsAndTheModeAndAddsTheSuffix) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     QTest::keyClicks(w->txt_PidA, QStringLiteral("5"));
     ClickItem(w->rdg_Mode->Button(kModeSingle)); // leaving the field runs the exit rule
     ASSERT_TRUE(w->bt_Save->isEnabled());
@@ -166,9 +166,9 @@ TEST_F(FilesWindowTest, SaveTakesTheFieldsAndTheModeAndAddsTheSuffix) {
 }
 
 struct OpenCase {
-    const char *legend;
+    const char* legend;
     std::string bytes;
-    std::array<const char *, 4> fields;
+    std::array<const char*, 4> fields;
     int selected;
     SwitchConfig shared;
 };
@@ -186,8 +186,8 @@ const OpenCase kOpenCases[] = {
 };
 
 TEST_F(FilesWindowTest, OpenShowsTheFileInTheWindow) {
-    Tfrm_Main *w = Open();
-    for (const OpenCase &c : kOpenCases) {
+    Tfrm_Main* w = Open();
+    for (const OpenCase& c : kOpenCases) {
         SCOPED_TRACE(c.legend);
         const QString path = SwiPath("open.swi");
         WriteBytes(path.toStdString(), c.bytes);
@@ -216,8 +216,8 @@ TEST_F(FilesWindowTest, OpenShowsTheFileInTheWindow) {
 }
 
 TEST_F(FilesWindowTest, SaveAndOpenRoundTripThroughTheWindow) {
-    Tfrm_Main *w = Open();
-    const char *typed[] = {"8191", "0", "4096", "17"};
+    Tfrm_Main* w = Open();
+    const char* typed[] = {"8191", "0", "4096", "17"};
     for (int i = 0; i < 4; ++i)
         QTest::keyClicks(w->PidField(i), QString::fromLatin1(typed[i]));
     Focus(w->rdg_Mode->Button(kModeDouble));
@@ -239,19 +239,19 @@ TEST_F(FilesWindowTest, SaveAndOpenRoundTripThroughTheWindow) {
 }
 
 TEST_F(FilesWindowTest, ACorruptedFileChangesNothing) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     struct Case {
-        const char *legend;
+        const char* legend;
         std::string bytes;
     };
     const Case cases[] = {{"only two fields", "1:2"},
                           {"four fields", "1:2:3:4\n"},
                           {"an empty file", ""},
                           {"a negative mode", "1:2:3:4\n-1\n"}};
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         driver->boxes.clear();
-        const char *shown[] = {"11", "22", "33", "44"};
+        const char* shown[] = {"11", "22", "33", "44"};
         for (int i = 0; i < 4; ++i)
             w->PidField(i)->setText(QString::fromLatin1(shown[i]));
         w->rdg_Mode->Button(kModeDouble)->click();
@@ -274,7 +274,7 @@ TEST_F(FilesWindowTest, ACorruptedFileChangesNothing) {
 }
 
 TEST_F(FilesWindowTest, AReadOnlyFileOpens) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     const QString path = SwiPath("locked.swi");
     WriteBytes(path.toStdString(), "3:4:5:6\n0\n");
     ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0444), 0);
@@ -287,7 +287,7 @@ TEST_F(FilesWindowTest, AReadOnlyFileOpens) {
 TEST_F(FilesWindowTest, AnUnreadableFileCannotBeOpened) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root reads any file: permission bits cannot make the open fail";
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     const QString path = SwiPath("secret.swi");
     WriteBytes(path.toStdString(), "3:4:5:6\n0\n");
     ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0), 0);
@@ -315,8 +315,8 @@ public:
         ::setrlimit(RLIMIT_FSIZE, &saved_);
         std::signal(SIGXFSZ, previous_);
     }
-    NoWrites(const NoWrites &) = delete;
-    NoWrites &operator=(const NoWrites &) = delete;
+    NoWrites(const NoWrites&) = delete;
+    NoWrites& operator=(const NoWrites&) = delete;
 
 private:
     rlimit saved_{};
@@ -324,7 +324,7 @@ private:
 };
 
 TEST_F(FilesWindowTest, SaveIntoAReadOnlyFolderFailsAndKeepsTheOldFile) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     const QString folder = SwiPath("locked");
     ASSERT_TRUE(QDir().mkpath(folder));
     const std::string old = folder.toStdString() + "/kept.swi";

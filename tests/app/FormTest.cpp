@@ -14,31 +14,31 @@
 
 namespace {
 
-template <class T = QWidget> T *Find(QWidget *window, const char *name) {
-    T *found = window->findChild<T *>(QString::fromLatin1(name));
+template <class T = QWidget> T* Find(QWidget* window, const char* name) {
+    T* found = window->findChild<T*>(QString::fromLatin1(name));
     EXPECT_NE(found, nullptr) << name;
     return found;
 }
 
 // The text the inventory gives a control: caption of a group, hint of a picture button, text
 // of a label or a field.
-QString InventoryText(QWidget *widget) {
-    if (auto *group = qobject_cast<QGroupBox *>(widget))
+QString InventoryText(QWidget* widget) {
+    if (auto* group = qobject_cast<QGroupBox*>(widget))
         return group->title();
-    if (auto *button = qobject_cast<QToolButton *>(widget))
+    if (auto* button = qobject_cast<QToolButton*>(widget))
         return button->toolTip();
-    if (auto *label = qobject_cast<QLabel *>(widget))
+    if (auto* label = qobject_cast<QLabel*>(widget))
         return label->text();
-    if (auto *edit = qobject_cast<QLineEdit *>(widget))
+    if (auto* edit = qobject_cast<QLineEdit*>(widget))
         return edit->text();
     return {};
 }
 
 struct ControlRow {
-    const char *name;
-    const char *parent;
+    const char* name;
+    const char* parent;
     QRect bounds;
-    const char *text;
+    const char* text;
     bool enabled;
 };
 
@@ -85,10 +85,10 @@ const ControlRow kControls[] = {
 class FormTest : public WindowTest {};
 
 TEST_F(FormTest, EveryControlHasItsBoundsTextAndFirstState) {
-    Tfrm_Main *w = Open();
-    for (const ControlRow &row : kControls) {
+    Tfrm_Main* w = Open();
+    for (const ControlRow& row : kControls) {
         SCOPED_TRACE(row.name);
-        QWidget *control = Find(w, row.name);
+        QWidget* control = Find(w, row.name);
         ASSERT_NE(control, nullptr);
         ASSERT_NE(control->parentWidget(), nullptr);
         EXPECT_EQ(control->parentWidget()->objectName().toStdString(), row.parent);
@@ -106,19 +106,19 @@ TEST_F(FormTest, EveryControlHasItsBoundsTextAndFirstState) {
     EXPECT_EQ(w->rdg_Mode->ItemIndex(), 0);
     EXPECT_EQ(w->bt_Send->text(), QStringLiteral("Send"));
     EXPECT_EQ(w->bt_Send->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
-    for (QLineEdit *field : {w->txt_PidA, w->txt_PidB, w->txt_PidC, w->txt_PidD})
+    for (QLineEdit* field : {w->txt_PidA, w->txt_PidB, w->txt_PidC, w->txt_PidD})
         EXPECT_EQ(field->maxLength(), 4);
     // Picture buttons are flat and never take the keyboard focus.
-    for (QToolButton *button : w->centralWidget()->findChildren<QToolButton *>()) {
+    for (QToolButton* button : w->centralWidget()->findChildren<QToolButton*>()) {
         SCOPED_TRACE(button->objectName().toStdString());
         EXPECT_TRUE(button->autoRaise());
         EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
     }
     // Status-strip labels: fixed size, transparent, centred.
-    for (const char *name :
+    for (const char* name :
          {"lbl_Status", "lbl_PortSerial", "lbl_Port", "lbl_Buffer", "lbl_Mode", "lbl_Timer", "lbl_Norvell"}) {
         SCOPED_TRACE(name);
-        auto *label = Find<QLabel>(w, name);
+        auto* label = Find<QLabel>(w, name);
         EXPECT_EQ(label->alignment(), Qt::AlignCenter);
         EXPECT_FALSE(label->autoFillBackground());
     }
@@ -132,7 +132,7 @@ TEST_F(FormTest, EveryControlHasItsBoundsTextAndFirstState) {
 }
 
 TEST_F(FormTest, WindowIsFixedCentredAndCaptioned) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     EXPECT_EQ(w->windowTitle(), QStringLiteral("KV6251 Transport Switcher - Norvell"));
     EXPECT_EQ(w->windowTitle(), QString::fromUtf8(kCaption));
     EXPECT_EQ(w->centralWidget()->size(), QSize(531, 252));
@@ -150,12 +150,12 @@ TEST_F(FormTest, WindowIsFixedCentredAndCaptioned) {
 }
 
 TEST_F(FormTest, OverlapsStackAsStored) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     struct Case {
-        const char *legend;
-        const char *parent;
+        const char* legend;
+        const char* parent;
         QPoint point;
-        const char *onTop;
+        const char* onTop;
     };
     const Case cases[] = {
         {"RedLed lies over GreenLed", "grp_Conexao", {12, 20}, "RedLed"},
@@ -169,10 +169,10 @@ TEST_F(FormTest, OverlapsStackAsStored) {
          "bt_Disconnect"},
         {"bt_Get (stored after bt_About) covers bt_About's first column", "grp_Toolbar", {248, 20}, "bt_Get"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        QWidget *parent = Find(w, c.parent);
-        QWidget *hit = parent->childAt(c.point);
+        QWidget* parent = Find(w, c.parent);
+        QWidget* hit = parent->childAt(c.point);
         ASSERT_NE(hit, nullptr);
         while (hit->parentWidget() != parent)
             hit = hit->parentWidget();
@@ -184,9 +184,9 @@ TEST_F(FormTest, OverlapsStackAsStored) {
 }
 
 TEST_F(FormTest, FontsAndColoursFollowTheForm) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     struct Case {
-        const char *name;
+        const char* name;
         int pixels;
         bool bold;
     };
@@ -197,14 +197,14 @@ TEST_F(FormTest, FontsAndColoursFollowTheForm) {
         {"lbl_Timer", 12, false}, {"lbl_Norvell", 12, false},    {"grp_Toolbar", 11, false},
         {"lbl_Mode", 12, false},  {"lbl_PortSerial", 12, false},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QFont font = Find(w, c.name)->font();
         EXPECT_EQ(font.pixelSize(), c.pixels);
         EXPECT_EQ(font.bold(), c.bold);
         EXPECT_EQ(font.family(), QStringLiteral("MS Sans Serif"));
     }
-    for (const char *name :
+    for (const char* name :
          {"lbl_Status", "lbl_PortSerial", "lbl_Port", "lbl_Buffer", "lbl_Mode", "lbl_Timer", "lbl_Norvell"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(Find(w, name)->palette().color(QPalette::WindowText), QColor(0, 0, 128)); // navy
@@ -214,9 +214,9 @@ TEST_F(FormTest, FontsAndColoursFollowTheForm) {
 }
 
 TEST_F(FormTest, PicturesHaveTheirSizes) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     struct Case {
-        const char *name;
+        const char* name;
         QSize size;
     };
     const Case buttons[] = {
@@ -224,9 +224,9 @@ TEST_F(FormTest, PicturesHaveTheirSizes) {
         {"bt_Get", {33, 33}},      {"bt_About", {33, 33}},      {"bt_Exit", {32, 32}}, {"bt_Send", {35, 35}},
         {"bt_Norvell", {125, 24}}, {"bt_Ostara", {32, 31}},
     };
-    for (const Case &c : buttons) {
+    for (const Case& c : buttons) {
         SCOPED_TRACE(c.name);
-        auto *button = Find<QToolButton>(w, c.name);
+        auto* button = Find<QToolButton>(w, c.name);
         EXPECT_EQ(button->iconSize(), c.size);
         EXPECT_TRUE(button->icon().availableSizes().contains(c.size));
     }
@@ -234,14 +234,14 @@ TEST_F(FormTest, PicturesHaveTheirSizes) {
         {"mn_Connect", {35, 35}}, {"mn_Disconnect", {35, 35}}, {"mn_Open", {32, 32}}, {"mn_Save", {32, 32}},
         {"mn_Get", {33, 33}},     {"mn_About", {33, 33}},      {"mn_Exit", {32, 31}}, {"mn_Send", {33, 33}},
     };
-    for (const Case &c : menuItems) {
+    for (const Case& c : menuItems) {
         SCOPED_TRACE(c.name);
-        auto *item = w->findChild<QAction *>(QString::fromLatin1(c.name));
+        auto* item = w->findChild<QAction*>(QString::fromLatin1(c.name));
         ASSERT_NE(item, nullptr);
         EXPECT_TRUE(item->icon().availableSizes().contains(c.size));
     }
     EXPECT_TRUE(w->mn_Port->icon().availableSizes().contains(QSize(16, 16)));
-    for (QLabel *lamp : {w->GreenLed, w->RedLed}) {
+    for (QLabel* lamp : {w->GreenLed, w->RedLed}) {
         EXPECT_EQ(lamp->pixmap().size(), QSize(20, 20));
         EXPECT_EQ(lamp->alignment(), Qt::AlignCenter);
     }
@@ -260,13 +260,13 @@ QKeySequence FromStored(int stored) {
 }
 
 TEST_F(FormTest, MenuHoldsItsItemsCaptionsAndStoredShortcuts) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     QStringList bar;
-    for (QAction *top : w->MainMenu1->actions())
+    for (QAction* top : w->MainMenu1->actions())
         bar << top->text();
     EXPECT_EQ(bar, (QStringList{"&File", "&Config", "&Run", "Help"}));
 
-    const QList<QAction *> file = w->mn_File->actions();
+    const QList<QAction*> file = w->mn_File->actions();
     ASSERT_EQ(file.size(), 7);
     EXPECT_EQ(file[0], w->mn_Connect);
     EXPECT_EQ(file[1], w->mn_Disconnect);
@@ -277,14 +277,14 @@ TEST_F(FormTest, MenuHoldsItsItemsCaptionsAndStoredShortcuts) {
     EXPECT_EQ(file[6], w->mn_Exit);
     EXPECT_TRUE(w->N1->isSeparator());
     EXPECT_TRUE(w->N2->isSeparator());
-    EXPECT_EQ(w->mn_Config->actions(), QList<QAction *>{w->mn_Port->menuAction()});
+    EXPECT_EQ(w->mn_Config->actions(), QList<QAction*>{w->mn_Port->menuAction()});
     EXPECT_EQ(w->mn_Port->title(), QStringLiteral("&Port "));
-    EXPECT_EQ(w->mn_Run->actions(), (QList<QAction *>{w->mn_Get, w->mn_Send}));
-    EXPECT_EQ(w->mn_Help->actions(), QList<QAction *>{w->mn_About});
+    EXPECT_EQ(w->mn_Run->actions(), (QList<QAction*>{w->mn_Get, w->mn_Send}));
+    EXPECT_EQ(w->mn_Help->actions(), QList<QAction*>{w->mn_About});
 
     struct Case {
-        QAction *item;
-        const char *caption;
+        QAction* item;
+        const char* caption;
         int stored;
         bool enabled;
     };
@@ -294,7 +294,7 @@ TEST_F(FormTest, MenuHoldsItsItemsCaptionsAndStoredShortcuts) {
         {w->mn_Exit, "Exit", 16453, true},        {w->mn_Get, "&Get", 16455, false},
         {w->mn_Send, "&Send", 49235, false},      {w->mn_About, "About", 16449, true},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.caption);
         EXPECT_EQ(c.item->text().toStdString(), c.caption);
         EXPECT_EQ(c.item->shortcut(), FromStored(c.stored));
@@ -318,7 +318,7 @@ TEST_F(FormTest, MenuHoldsItsItemsCaptionsAndStoredShortcuts) {
 }
 
 TEST_F(FormTest, PortTooltipFollowsAMappingMadeLater) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     EXPECT_EQ(w->mn_Port_COM2->toolTip(), QStringLiteral("/dev/ttyUSB1"));
     const std::string mapped = RootPath("com2");
     ASSERT_EQ(::symlink("/dev/null", mapped.c_str()), 0);
@@ -328,10 +328,10 @@ TEST_F(FormTest, PortTooltipFollowsAMappingMadeLater) {
 }
 
 TEST_F(FormTest, FocusStartsInTheFirstFieldAndTabsThroughFieldsAndModeGroup) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     EXPECT_EQ(QApplication::focusWidget(), w->txt_PidA);
-    QWidget *const expected[] = {w->txt_PidB, w->txt_PidC, w->txt_PidD, w->rdg_Mode->Button(0), w->txt_PidA};
-    for (QWidget *next : expected) {
+    QWidget* const expected[] = {w->txt_PidB, w->txt_PidC, w->txt_PidD, w->rdg_Mode->Button(0), w->txt_PidA};
+    for (QWidget* next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
     }
@@ -346,11 +346,11 @@ TEST_F(FormTest, FocusStartsInTheFirstFieldAndTabsThroughFieldsAndModeGroup) {
 TEST(Clock, FormatsHoursMinutesSecondsWithALeadingSpace) {
     struct Case {
         int h, m, s;
-        const char *text;
+        const char* text;
     };
     const Case cases[] = {
         {9, 5, 7, " 09:05:07"}, {0, 0, 0, " 00:00:00"}, {23, 59, 59, " 23:59:59"}, {12, 0, 30, " 12:00:30"}};
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(FormatClock(c.h, c.m, c.s).toStdString(), c.text);
     }
@@ -358,7 +358,7 @@ TEST(Clock, FormatsHoursMinutesSecondsWithALeadingSpace) {
 }
 
 TEST_F(FormTest, ClockIsEmptyAtStartAndTicksEverySecond) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     EXPECT_TRUE(w->lbl_Timer->text().isEmpty());
     const QRegularExpression clock(QStringLiteral("^ \\d\\d:\\d\\d:\\d\\d$"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w->lbl_Timer->text().isEmpty(); }, 5000));

@@ -15,10 +15,10 @@ namespace {
 struct Look {
     bool connect, mnConnect, disconnect, mnDisconnect, get, mnGet, port, redLed;
     QString status;
-    bool operator==(const Look &) const = default;
+    bool operator==(const Look&) const = default;
 };
 
-Look LookOf(const Tfrm_Main *w) {
+Look LookOf(const Tfrm_Main* w) {
     return {w->bt_Connect->isEnabled(),
             w->mn_Connect->isEnabled(),
             w->bt_Disconnect->isEnabled(),
@@ -33,7 +33,7 @@ Look LookOf(const Tfrm_Main *w) {
 const Look kDisconnected{true, true, false, false, false, false, true, true, QStringLiteral("Disconnected!")};
 const Look kConnected{false, false, true, true, true, true, false, false, QStringLiteral("Connected!")};
 
-void ExpectLook(const Tfrm_Main *w, const Look &expected) {
+void ExpectLook(const Tfrm_Main* w, const Look& expected) {
     const Look look = LookOf(w);
     EXPECT_TRUE(look == expected) << "status " << look.status.toStdString() << ", connect " << look.connect
                                   << ", disconnect " << look.disconnect << ", get " << look.get << ", port "
@@ -41,13 +41,13 @@ void ExpectLook(const Tfrm_Main *w, const Look &expected) {
     EXPECT_TRUE(w->GreenLed->isVisible());
 }
 
-std::array<QString, 4> Fields(const Tfrm_Main *w) {
+std::array<QString, 4> Fields(const Tfrm_Main* w) {
     return {w->txt_PidA->text(), w->txt_PidB->text(), w->txt_PidC->text(), w->txt_PidD->text()};
 }
 
-int CountKind(const BoxSim *box, const char *kind) {
+int CountKind(const BoxSim* box, const char* kind) {
     int n = 0;
-    for (const BoxSimLogEntry &entry : box->Log())
+    for (const BoxSimLogEntry& entry : box->Log())
         n += entry.kind == kind;
     return n;
 }
@@ -56,8 +56,8 @@ class LinkWindowTest : public WindowTest {};
 
 TEST(OperatorTexts, ConstantsHoldTheSystemsExactTexts) {
     struct Case {
-        const char *constant;
-        const char *literal;
+        const char* constant;
+        const char* literal;
     };
     const Case cases[] = {
         {kCaption, "KV6251 Transport Switcher - Norvell"},
@@ -80,7 +80,7 @@ TEST(OperatorTexts, ConstantsHoldTheSystemsExactTexts) {
         {kSwiFilter, "Switcher Files (*.swi)"},
         {kSwiSuffix, "swi"},
     };
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         EXPECT_STREQ(c.constant, c.literal);
 }
 
@@ -95,7 +95,7 @@ TEST_F(LinkWindowTest, LinkMessagesReachTheOperatorFromEitherThread) {
     receiver.join();
     EXPECT_EQ(driver->boxes.size(), 1u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return driver->boxes.size() == 2; }, 5000));
-    for (const SeenBox &box : driver->boxes) {
+    for (const SeenBox& box : driver->boxes) {
         EXPECT_EQ(box.text, QStringLiteral(" COM4 no accessible!"));
         EXPECT_EQ(box.caption, QString::fromUtf8(kCaption));
         EXPECT_EQ(box.icon, QMessageBox::Critical);
@@ -105,7 +105,7 @@ TEST_F(LinkWindowTest, LinkMessagesReachTheOperatorFromEitherThread) {
 }
 
 TEST_F(LinkWindowTest, ConnectAndDisconnectSwitchTheLook) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     StartBox();
     ExpectLook(w, kDisconnected);
     w->txt_PidA->setText(QStringLiteral("5"));
@@ -148,7 +148,7 @@ TEST_F(LinkWindowTest, ConnectAndDisconnectSwitchTheLook) {
 }
 
 TEST_F(LinkWindowTest, ConnectWithAllFieldsBlankLeavesSendAndSaveOff) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     StartBox();
     w->txt_PidB->setText(QStringLiteral("   "));
     w->bt_Save->setEnabled(true); // as an earlier exit rule could have left it
@@ -170,12 +170,12 @@ TEST_F(LinkWindowTest, ConnectWithAllFieldsBlankLeavesSendAndSaveOff) {
 }
 
 TEST_F(LinkWindowTest, ConnectWithoutAPortShowsTheLinksMessageAndChangesNothing) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     ASSERT_EQ(PortNumber, 0); // no port file
     w->bt_Save->setEnabled(true);
     w->bt_Connect->click();
     ASSERT_EQ(driver->boxes.size(), 1u);
-    const SeenBox &box = driver->boxes[0];
+    const SeenBox& box = driver->boxes[0];
     EXPECT_EQ(box.text, QStringLiteral(" COM0 no accessible!"));
     EXPECT_EQ(box.caption, QString::fromUtf8(kCaption));
     EXPECT_EQ(box.icon, QMessageBox::Critical);
@@ -185,7 +185,7 @@ TEST_F(LinkWindowTest, ConnectWithoutAPortShowsTheLinksMessageAndChangesNothing)
 }
 
 TEST_F(LinkWindowTest, ConnectToAMissingDeviceNamesItInTheDetails) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     w->mn_Port_COM7->trigger(); // nothing at <root>/com7 nor /dev/ttyUSB6 here
     if (std::filesystem::exists("/dev/ttyUSB6"))
         GTEST_SKIP() << "this machine has /dev/ttyUSB6";
@@ -198,7 +198,7 @@ TEST_F(LinkWindowTest, ConnectToAMissingDeviceNamesItInTheDetails) {
 }
 
 TEST_F(LinkWindowTest, LinkThatStopsByItselfReturnsTheWindowToTheDisconnectedLook) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     BoxSimOptions options;
     options.hangUpAfterMs = 50; // the box goes away after the first read command
     StartBox(options);
@@ -220,9 +220,9 @@ TEST_F(LinkWindowTest, LinkThatStopsByItselfReturnsTheWindowToTheDisconnectedLoo
 }
 
 TEST_F(LinkWindowTest, SuccessfulSendReportsSuccessAndTheBoxHoldsTheConfiguration) {
-    Tfrm_Main *w = Open();
-    BoxSim *box = StartBox();
-    const char *typed[] = {"256", "257", "258", "259"};
+    Tfrm_Main* w = Open();
+    BoxSim* box = StartBox();
+    const char* typed[] = {"256", "257", "258", "259"};
     for (int i = 0; i < 4; ++i)
         QTest::keyClicks(w->PidField(i), QString::fromLatin1(typed[i]));
     ConnectToBox();
@@ -230,7 +230,7 @@ TEST_F(LinkWindowTest, SuccessfulSendReportsSuccessAndTheBoxHoldsTheConfiguratio
     w->bt_Send->click();
 
     ASSERT_EQ(driver->boxes.size(), 1u);
-    const SeenBox &seen = driver->boxes[0];
+    const SeenBox& seen = driver->boxes[0];
     EXPECT_EQ(seen.text, QStringLiteral("Process successful!"));
     EXPECT_EQ(seen.text, QString::fromUtf8(kMsgProcessSuccessful));
     EXPECT_EQ(seen.icon, QMessageBox::Information);
@@ -245,8 +245,8 @@ TEST_F(LinkWindowTest, SuccessfulSendReportsSuccessAndTheBoxHoldsTheConfiguratio
 }
 
 TEST_F(LinkWindowTest, SendFileThatCannotBeWrittenUploadsNothingAndReportsCodeOne) {
-    Tfrm_Main *w = Open();
-    BoxSim *box = StartBox();
+    Tfrm_Main* w = Open();
+    BoxSim* box = StartBox();
     std::filesystem::create_directories(TempRoot::Fixed(kSendFileName)); // the name is taken
     w->txt_PidA->setText(QStringLiteral("1"));
     ConnectToBox(false);
@@ -262,9 +262,9 @@ TEST_F(LinkWindowTest, SendFileThatCannotBeWrittenUploadsNothingAndReportsCodeOn
 }
 
 struct GetCase {
-    const char *legend;
+    const char* legend;
     SwitchConfig boxConfig;
-    std::array<const char *, 4> fields;
+    std::array<const char*, 4> fields;
     int selected;
     SwitchConfig shared;
 };
@@ -281,8 +281,8 @@ const GetCase kGetCases[] = {
 };
 
 TEST_F(LinkWindowTest, GetShowsTheBoxConfiguration) {
-    Tfrm_Main *w = Open();
-    for (const GetCase &c : kGetCases) {
+    Tfrm_Main* w = Open();
+    for (const GetCase& c : kGetCases) {
         SCOPED_TRACE(c.legend);
         BoxSimOptions options;
         options.config = c.boxConfig;
@@ -312,11 +312,11 @@ TEST_F(LinkWindowTest, GetShowsTheBoxConfiguration) {
 }
 
 TEST_F(LinkWindowTest, GetFromASilentBoxChangesNothing) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     BoxSimOptions options;
     options.silent = true;
     StartBox(options);
-    const char *typed[] = {"11", "22", "33", "44"};
+    const char* typed[] = {"11", "22", "33", "44"};
     for (int i = 0; i < 4; ++i)
         w->PidField(i)->setText(QString::fromLatin1(typed[i]));
     ConnectToBox(); // runs the exit rule: the shared PIDs are 11, 22, 33, 44

@@ -13,14 +13,14 @@ namespace {
 class RulesTest : public WindowTest {};
 
 TEST_F(RulesTest, KeyFilterLetsOnlyDigitsAndBackspaceThrough) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     struct Case {
         char16_t typed;
         bool kept;
     };
     const Case cases[] = {{u'0', true},  {u'5', true},  {u'9', true},  {8, true},     {u'/', false},     {u':', false},
                           {u'a', false}, {u'-', false}, {u' ', false}, {u'+', false}, {u'\u0663', false}};
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.typed));
         QChar key(c.typed);
         w->txt_PidAKeyPress(w->txt_PidA, key);
@@ -32,7 +32,7 @@ TEST_F(RulesTest, KeyFilterLetsOnlyDigitsAndBackspaceThrough) {
 }
 
 TEST_F(RulesTest, TypingIsFilteredButPastingIsNot) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     QTest::keyClicks(w->txt_PidA, QStringLiteral("12a3"));
     EXPECT_EQ(w->txt_PidA->text(), QStringLiteral("123"));
     QTest::keyClick(w->txt_PidA, Qt::Key_Backspace);
@@ -53,8 +53,8 @@ TEST_F(RulesTest, TypingIsFilteredButPastingIsNot) {
 }
 
 struct ExitCase {
-    const char *legend;
-    std::array<const char *, 4> texts;
+    const char* legend;
+    std::array<const char*, 4> texts;
     bool save; // Send stays off: not connected
     std::array<uint16_t, 4> pids;
 };
@@ -73,8 +73,8 @@ const ExitCase kExitCases[] = {
 };
 
 TEST_F(RulesTest, ExitRuleDecidesSendAndSaveAndCopiesThePids) {
-    Tfrm_Main *w = Open();
-    for (const ExitCase &c : kExitCases) {
+    Tfrm_Main* w = Open();
+    for (const ExitCase& c : kExitCases) {
         SCOPED_TRACE(c.legend);
         PidA = 1, PidB = 2, PidC = 3, PidD = 4;
         w->bt_Save->setEnabled(!c.save);
@@ -93,9 +93,9 @@ TEST_F(RulesTest, ExitRuleDecidesSendAndSaveAndCopiesThePids) {
 }
 
 TEST_F(RulesTest, ExitRuleFollowsTheOperatorsFocusMovesOnly) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     struct Case {
-        const char *legend;
+        const char* legend;
         std::function<void()> move;
         bool runs;
     };
@@ -124,7 +124,7 @@ TEST_F(RulesTest, ExitRuleFollowsTheOperatorsFocusMovesOnly) {
          },
          false},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         w->txt_PidA->setText(QStringLiteral("42"));
         w->bt_Save->setEnabled(false);
@@ -137,7 +137,7 @@ TEST_F(RulesTest, ExitRuleFollowsTheOperatorsFocusMovesOnly) {
 }
 
 TEST_F(RulesTest, ModeRuleAppliesDoubleAndSingle) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     for (int i = 0; i < 4; ++i)
         w->PidField(i)->setText(QString::number(10 + i));
     PidC = 12;
@@ -148,7 +148,7 @@ TEST_F(RulesTest, ModeRuleAppliesDoubleAndSingle) {
     EXPECT_EQ(w->lbl_Mode->text(), QStringLiteral("Single"));
     EXPECT_EQ(w->lbl_Mode->text(), QString::fromUtf8(kModeNames[1]));
     EXPECT_EQ(Mode, 1);
-    for (QWidget *control : std::initializer_list<QWidget *>{w->txt_PidC, w->txt_PidD, w->lbl_PidC, w->lbl_PidD})
+    for (QWidget* control : std::initializer_list<QWidget*>{w->txt_PidC, w->txt_PidD, w->lbl_PidC, w->lbl_PidD})
         EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
     EXPECT_TRUE(w->txt_PidC->text().isEmpty());
     EXPECT_TRUE(w->txt_PidD->text().isEmpty());
@@ -164,7 +164,7 @@ TEST_F(RulesTest, ModeRuleAppliesDoubleAndSingle) {
     w->rdg_Mode->Button(kModeDouble)->click();
     EXPECT_EQ(w->lbl_Mode->text(), QStringLiteral("Double"));
     EXPECT_EQ(Mode, 0);
-    for (QWidget *control : std::initializer_list<QWidget *>{w->txt_PidC, w->txt_PidD, w->lbl_PidC, w->lbl_PidD})
+    for (QWidget* control : std::initializer_list<QWidget*>{w->txt_PidC, w->txt_PidD, w->lbl_PidC, w->lbl_PidD})
         EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
     EXPECT_TRUE(w->txt_PidC->text().isEmpty());
     EXPECT_EQ(w->grp_Input2->palette().color(QPalette::Active, QPalette::WindowText), black);
@@ -178,17 +178,17 @@ TEST_F(RulesTest, ModeRuleAppliesDoubleAndSingle) {
 }
 
 TEST_F(RulesTest, SettingTheSelectionClampsAndNeverReadsOutsideTheNames) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     struct Case {
         int set;
         int selected;
-        const char *label;
+        const char* label;
     };
     const Case cases[] = {{0, 0, "Double"}, {1, 1, "Single"}, {5, 1, "Single"}, {255, 1, "Single"},
                           {-1, -1, ""},     {-7, -1, ""},     {0, 0, "Double"}};
     int clicks = 0;
     QObject::connect(w->rdg_Mode, &RadioGroup::itemClicked, [&] { ++clicks; });
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.set);
         w->rdg_Mode->setItemIndex(c.set);
         EXPECT_EQ(w->rdg_Mode->ItemIndex(), c.selected);
@@ -205,7 +205,7 @@ TEST_F(RulesTest, SettingTheSelectionClampsAndNeverReadsOutsideTheNames) {
 }
 
 TEST_F(RulesTest, ActivationZeroesThePidsAndKeepsModeInStepWithTheSelection) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     w->rdg_Mode->Button(kModeSingle)->click();
     PidA = 5, PidB = 6, PidC = 7, PidD = 8;
     w->FormActivate(w);
@@ -219,11 +219,11 @@ TEST_F(RulesTest, ActivationZeroesThePidsAndKeepsModeInStepWithTheSelection) {
 }
 
 TEST_F(RulesTest, ShortcutsActOnlyWhileTheirItemIsEnabled) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     Focus(w->txt_PidA); // the menu's keys come first, also over the field's own editing keys
     const std::string readBack = TempRoot::Fixed("\\CONF_KV6251.C$D");
     struct Case {
-        const char *legend;
+        const char* legend;
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
         std::function<void()> plan;
@@ -240,7 +240,7 @@ TEST_F(RulesTest, ShortcutsActOnlyWhileTheirItemIsEnabled) {
         {"Ctrl+O opens the open dialog", Qt::Key_O, Qt::ControlModifier, [&] { driver->ChooseFile({}); },
          [&] { EXPECT_EQ(driver->fileDialogs, 1); }},
         {"Ctrl+A opens About, also from a text field", Qt::Key_A, Qt::ControlModifier,
-         [&] { driver->WithAbout([](QWidget *about) { about->close(); }); },
+         [&] { driver->WithAbout([](QWidget* about) { about->close(); }); },
          [&] { EXPECT_EQ(driver->aboutWindows, 1); }},
         {"Ctrl+N connects (port 0: the link says why not)", Qt::Key_N, Qt::ControlModifier, [] {},
          [&] {
@@ -248,7 +248,7 @@ TEST_F(RulesTest, ShortcutsActOnlyWhileTheirItemIsEnabled) {
              EXPECT_EQ(driver->boxes[0].text, QStringLiteral(" COM0 no accessible!"));
          }},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         c.plan();
         ASSERT_TRUE(WaitActive());

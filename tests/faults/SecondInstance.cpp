@@ -18,12 +18,12 @@ namespace {
 constexpr int kExitUsage = 2;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: kv6251_second_instance PORT\n");
         return kExitUsage;
     }
-    SetMessageSink([](const OperatorMessage &message) {
+    SetMessageSink([](const OperatorMessage& message) {
         std::printf("message %s\n%s\n%s\n", message.text.c_str(), message.device.c_str(), message.reason.c_str());
     });
     const int result = OpenLink(std::atoi(argv[1]));

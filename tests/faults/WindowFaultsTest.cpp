@@ -21,7 +21,7 @@
 #include <thread>
 #include <unistd.h>
 
-extern char **environ;
+extern char** environ;
 
 namespace {
 
@@ -60,7 +60,7 @@ private:
 };
 
 // The transfer result code a Send's message box shows, or nothing for any other box.
-std::optional<int> ResultCodeOf(const SeenBox &box) {
+std::optional<int> ResultCodeOf(const SeenBox& box) {
     if (box.text == QString::fromUtf8(kMsgProcessSuccessful))
         return kTransferOk;
     // "Error %d" read back, and only when formatting the code gives the very same text.
@@ -71,9 +71,9 @@ std::optional<int> ResultCodeOf(const SeenBox &box) {
     return std::nullopt;
 }
 
-std::vector<int> ResultCodes(const std::vector<SeenBox> &boxes) {
+std::vector<int> ResultCodes(const std::vector<SeenBox>& boxes) {
     std::vector<int> codes;
-    for (const SeenBox &box : boxes)
+    for (const SeenBox& box : boxes)
         if (std::optional<int> code = ResultCodeOf(box))
             codes.push_back(*code);
     return codes;
@@ -83,18 +83,18 @@ QString NoAccessText(int port) {
     return QString::asprintf(kMsgNoAccess, PortName(port).c_str());
 }
 
-int CountText(const std::vector<SeenBox> &boxes, const QString &text) {
+int CountText(const std::vector<SeenBox>& boxes, const QString& text) {
     return static_cast<int>(
-        std::count_if(boxes.begin(), boxes.end(), [&](const SeenBox &b) { return b.text == text; }));
+        std::count_if(boxes.begin(), boxes.end(), [&](const SeenBox& b) { return b.text == text; }));
 }
 
-constexpr std::array<const char *, 4> kTyped = {"11", "22", "33", "44"};
+constexpr std::array<const char*, 4> kTyped = {"11", "22", "33", "44"};
 
 class WindowFaults : public WindowTest {
 protected:
     // The window, a box with these faults at COM1, four typed PIDs and the link connected.
-    Tfrm_Main *OpenConnected(BoxSimOptions options) {
-        Tfrm_Main *w = Open();
+    Tfrm_Main* OpenConnected(BoxSimOptions options) {
+        Tfrm_Main* w = Open();
         StartBox(options);
         for (int i = 0; i < 4; ++i)
             w->PidField(i)->setText(QString::fromLatin1(kTyped[static_cast<size_t>(i)]));
@@ -103,7 +103,7 @@ protected:
     }
 
     // Clicks a button and gives the time until the handler returned (its message box answered).
-    static qint64 TimedClick(QAbstractButton *button) {
+    static qint64 TimedClick(QAbstractButton* button) {
         QElapsedTimer clock;
         clock.start();
         button->click();
@@ -115,7 +115,7 @@ protected:
         return QTest::qWaitFor([this] { return Window()->ConnectedLook() == (IsConnected() == 1); }, kSettleMs);
     }
 
-    static void ExpectLookConsistent(const Tfrm_Main *w) {
+    static void ExpectLookConsistent(const Tfrm_Main* w) {
         const bool connected = w->ConnectedLook();
         EXPECT_EQ(w->bt_Connect->isEnabled(), !connected);
         EXPECT_EQ(w->bt_Disconnect->isEnabled(), connected);
@@ -127,7 +127,7 @@ protected:
     // The window still works: connected to a box (a new one if the link stopped), a Get fills the
     // emptied PID fields with the box's configuration.
     void ExpectWindowAnswersAgain() {
-        Tfrm_Main *w = Window();
+        Tfrm_Main* w = Window();
         if (!w->ConnectedLook()) {
             StartBox(); // the operator plugs the box in again
             ConnectToBox();
@@ -147,8 +147,8 @@ protected:
 // ---- the box hangs up in the middle of a Send ------------------------------------------------
 
 struct HangUpCase {
-    const char *name;
-    const char *legend;
+    const char* name;
+    const char* legend;
     int pullAfterMs = -1;   // the test pulls the box (gone for good) this long after the click
     int hangUpAfterMs = -1; // the box hangs up this long after the first read command
     bool comeBack = false;  // the box is back on a new pty at once
@@ -184,21 +184,21 @@ const HangUpCase kHangUpCases[] = {
      .codes = {kTransferOk, kTransferNotConnected}},
 };
 
-void PrintTo(const HangUpCase &c, std::ostream *os) {
+void PrintTo(const HangUpCase& c, std::ostream* os) {
     *os << c.legend;
 }
 
 class HangUp : public WindowFaults, public ::testing::WithParamInterface<HangUpCase> {};
 
 TEST_P(HangUp, EndsWithErrorElevenOrACompletedSendAndTheLookFollowsTheLink) {
-    const HangUpCase &c = GetParam();
+    const HangUpCase& c = GetParam();
     SCOPED_TRACE(c.legend);
     BoxSimOptions options;
     options.hangUpAfterMs = c.hangUpAfterMs;
     options.comeBack = c.comeBack;
     options.tsPerCycle = c.tsPerCycle;
     options.gapMs = c.gapMs;
-    Tfrm_Main *w = OpenConnected(options);
+    Tfrm_Main* w = OpenConnected(options);
     ASSERT_TRUE(w->bt_Send->isEnabled());
 
     const std::string slaveBefore = Box()->SlavePath();
@@ -245,20 +245,20 @@ TEST_P(HangUp, EndsWithErrorElevenOrACompletedSendAndTheLookFollowsTheLink) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, HangUp, ::testing::ValuesIn(kHangUpCases),
-                         [](const ::testing::TestParamInfo<HangUpCase> &info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<HangUpCase>& info) { return info.param.name; });
 
 // ---- a babbling box -------------------------------------------------------------------------
 
 class Babble : public WindowFaults {
 protected:
-    Tfrm_Main *OpenBabbling() {
+    Tfrm_Main* OpenBabbling() {
         BoxSimOptions options;
         options.babble = true;
         return OpenConnected(options);
     }
 
     // After the operation the window reacts again: its clock ticks and Disconnect works.
-    void ExpectWindowAnswers(Tfrm_Main *w) {
+    void ExpectWindowAnswers(Tfrm_Main* w) {
         const QString clock = w->lbl_Timer->text();
         EXPECT_TRUE(QTest::qWaitFor([&] { return w->lbl_Timer->text() != clock; }, kSettleMs));
         w->bt_Disconnect->click();
@@ -272,7 +272,7 @@ protected:
 // Each flush alone gives up after 2 s of traffic, and a Send runs four of them: only a bound on
 // the whole operation keeps it within the promise.
 TEST_F(Babble, SendEndsWithinFiveSecondsAndTheWindowAnswersAgain) {
-    Tfrm_Main *w = OpenBabbling();
+    Tfrm_Main* w = OpenBabbling();
     ASSERT_TRUE(w->bt_Send->isEnabled());
     const qint64 ms = TimedClick(w->bt_Send);
     EXPECT_LE(ms, kBabbleOperationMs) << "Send against a babbling box took " << ms << " ms";
@@ -285,7 +285,7 @@ TEST_F(Babble, SendEndsWithinFiveSecondsAndTheWindowAnswersAgain) {
 }
 
 TEST_F(Babble, GetEndsWithinFiveSecondsShowsNothingAndTheWindowAnswersAgain) {
-    Tfrm_Main *w = OpenBabbling();
+    Tfrm_Main* w = OpenBabbling();
     const qint64 ms = TimedClick(w->bt_Get);
     EXPECT_LE(ms, kBabbleOperationMs) << "Get against a babbling box took " << ms << " ms";
     for (int i = 0; i < 4; ++i)
@@ -298,8 +298,8 @@ TEST_F(Babble, GetEndsWithinFiveSecondsShowsNothingAndTheWindowAnswersAgain) {
 // ---- noise and misaligned streams -----------------------------------------------------------
 
 struct NoiseCase {
-    const char *name;
-    const char *legend;
+    const char* name;
+    const char* legend;
     int noise = 0; // random bytes that hold no sync byte, ahead of every configuration packet
     int leadTs = 0;
     int tsPerCycle = 0;
@@ -347,14 +347,14 @@ const NoiseCase kNoiseCases[] = {
      .config = {71, 184, 9, 9, 1}},
 };
 
-void PrintTo(const NoiseCase &c, std::ostream *os) {
+void PrintTo(const NoiseCase& c, std::ostream* os) {
     *os << c.legend;
 }
 
 class NoisyBox : public WindowFaults, public ::testing::WithParamInterface<NoiseCase> {};
 
 TEST_P(NoisyBox, GetStillShowsTheBoxConfiguration) {
-    const NoiseCase &c = GetParam();
+    const NoiseCase& c = GetParam();
     SCOPED_TRACE(c.legend);
     BoxSimOptions options;
     options.noise = c.noise;
@@ -362,7 +362,7 @@ TEST_P(NoisyBox, GetStillShowsTheBoxConfiguration) {
     options.tsPerCycle = c.tsPerCycle;
     options.streamTs = c.streamTs;
     options.config = c.config;
-    Tfrm_Main *w = OpenConnected(options);
+    Tfrm_Main* w = OpenConnected(options);
     w->bt_Get->click();
 
     const bool single = c.config.Mode == kModeSingle;
@@ -384,13 +384,13 @@ TEST_P(NoisyBox, GetStillShowsTheBoxConfiguration) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, NoisyBox, ::testing::ValuesIn(kNoiseCases),
-                         [](const ::testing::TestParamInfo<NoiseCase> &info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<NoiseCase>& info) { return info.param.name; });
 
 // ---- a box slower than the packet wait ------------------------------------------------------
 
 struct SlowCase {
-    const char *name;
-    const char *legend;
+    const char* name;
+    const char* legend;
     int gapMs;
     int code;
     long readBackBytes; // what the read-back file holds afterwards; -1: removed
@@ -404,18 +404,18 @@ const SlowCase kSlowCases[] = {
     {"GapOf50Ms", "answer packets 50 ms apart are still in time (control)", 50, kTransferOk, -1},
 };
 
-void PrintTo(const SlowCase &c, std::ostream *os) {
+void PrintTo(const SlowCase& c, std::ostream* os) {
     *os << c.legend;
 }
 
 class SlowBox : public WindowFaults, public ::testing::WithParamInterface<SlowCase> {};
 
 TEST_P(SlowBox, SendReportsTheTimeOutAsCodeThree) {
-    const SlowCase &c = GetParam();
+    const SlowCase& c = GetParam();
     SCOPED_TRACE(c.legend);
     BoxSimOptions options;
     options.gapMs = c.gapMs;
-    Tfrm_Main *w = OpenConnected(options);
+    Tfrm_Main* w = OpenConnected(options);
     w->bt_Send->click();
     ASSERT_EQ(driver->boxes.size(), 1u);
     EXPECT_EQ(ResultCodes(driver->boxes), std::vector<int>{c.code});
@@ -433,7 +433,7 @@ TEST_P(SlowBox, SendReportsTheTimeOutAsCodeThree) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, SlowBox, ::testing::ValuesIn(kSlowCases),
-                         [](const ::testing::TestParamInfo<SlowCase> &info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<SlowCase>& info) { return info.param.name; });
 
 // ---- a second instance on the same port -----------------------------------------------------
 
@@ -455,7 +455,7 @@ ChildRun RunSecondInstance(int port) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     const std::string portText = std::to_string(port);
-    char *argv[] = {const_cast<char *>(KV_SECOND_INSTANCE), const_cast<char *>(portText.c_str()), nullptr};
+    char* argv[] = {const_cast<char*>(KV_SECOND_INSTANCE), const_cast<char*>(portText.c_str()), nullptr};
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, KV_SECOND_INSTANCE, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -492,7 +492,7 @@ ChildRun RunSecondInstance(int port) {
 }
 
 TEST_F(WindowFaults, ASecondInstanceOnTheSamePortIsRefusedAndTheFirstKeepsWorking) {
-    Tfrm_Main *w = OpenConnected(BoxSimOptions{});
+    Tfrm_Main* w = OpenConnected(BoxSimOptions{});
 
     const ChildRun child = RunSecondInstance(1);
     ASSERT_TRUE(child.finished) << "the second instance hung: " << child.output;
@@ -528,7 +528,7 @@ TEST_F(WindowFaults, ASecondInstanceOnTheSamePortIsRefusedAndTheFirstKeepsWorkin
 // of address ... which does not point to an object of type 'Tfrm_Main'"). The tear-down destroys
 // the window as it is here: active, with the focus in a PID field.
 TEST_F(WindowFaults, DestroyingTheActiveWindowCallsNoHandlerOfTheHalfDestroyedWindow) {
-    Tfrm_Main *w = Open();
+    Tfrm_Main* w = Open();
     Focus(w->txt_PidA);
     ASSERT_EQ(QApplication::activeWindow(), w);
     ASSERT_EQ(QApplication::focusWidget(), w->txt_PidA);

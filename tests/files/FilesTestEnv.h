@@ -18,19 +18,19 @@
 
 namespace fs = std::filesystem;
 
-inline std::string ReadBytes(const std::string &path) {
+inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void WriteBytes(const std::string &path, const std::string &bytes) {
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline std::vector<std::string> FolderEntries(const std::string &dir) {
+inline std::vector<std::string> FolderEntries(const std::string& dir) {
     std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir))
+    for (const auto& entry : fs::directory_iterator(dir))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
@@ -38,7 +38,7 @@ inline std::vector<std::string> FolderEntries(const std::string &dir) {
 
 // Sets or clears the immutable attribute: neither root nor anybody else may then change the file
 // or, for a folder, add or remove entries. False when the file system or the sandbox refuses it.
-inline bool SetImmutable(const std::string &path, bool on) {
+inline bool SetImmutable(const std::string& path, bool on) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
@@ -54,7 +54,7 @@ inline bool SetImmutable(const std::string &path, bool on) {
 
 // Makes path unwritable for this process. Permission bits do not stop root, so root uses the
 // immutable attribute instead. False when neither works here.
-inline bool MakeUnwritable(const std::string &path) {
+inline bool MakeUnwritable(const std::string& path) {
     if (::geteuid() != 0) {
         struct stat st {};
         ::stat(path.c_str(), &st);
@@ -67,7 +67,7 @@ inline bool MakeUnwritable(const std::string &path) {
 class TempFolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char *tmp = std::getenv("TMPDIR");
+        const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/kv6251-files-XXXXXX";
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
@@ -91,7 +91,7 @@ protected:
         fs::remove_all(dir_, ec);
     }
 
-    std::string Path(const std::string &name) const { return dir_ + "/" + name; }
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
     std::string dir_;
 };

@@ -6,7 +6,7 @@
 namespace {
 
 struct NumberCase {
-    const char *legend;
+    const char* legend;
     std::string text;
     uint16_t asUnsigned;
     int16_t asSigned;
@@ -36,7 +36,7 @@ const NumberCase kNumberCases[] = {
 };
 
 TEST(NumberText, ConvertsLikeTheDecimalConversionTruncatedTo16Bits) {
-    for (const NumberCase &c : kNumberCases) {
+    for (const NumberCase& c : kNumberCases) {
         SCOPED_TRACE(c.legend);
         EXPECT_EQ(TextToU16(c.text), c.asUnsigned) << '"' << c.text << '"';
         EXPECT_EQ(TextToI16(c.text), c.asSigned) << '"' << c.text << '"';

@@ -7,7 +7,7 @@
 
 namespace {
 
-bool Contains(const std::string &text, const std::string &part) {
+bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
@@ -19,21 +19,21 @@ protected:
         roots_.dev = Path("dev");
         roots_.proc = Path("proc");
         roots_.mapDir = Path("map");
-        for (const char *d : {"dev", "proc", "map"})
+        for (const char* d : {"dev", "proc", "map"})
             fs::create_directory(Path(d));
     }
 
-    void AddDevice(const std::string &name) { WriteBytes(roots_.dev + "/" + name, ""); }
-    void AddStableName(const std::string &name, const std::string &target) {
+    void AddDevice(const std::string& name) { WriteBytes(roots_.dev + "/" + name, ""); }
+    void AddStableName(const std::string& name, const std::string& target) {
         fs::create_directories(roots_.dev + "/serial/by-id");
         fs::create_symlink(target, roots_.dev + "/serial/by-id/" + name);
     }
-    void AddProcess(int pid, const std::string &name, const std::vector<std::string> &openFiles = {}) {
+    void AddProcess(int pid, const std::string& name, const std::vector<std::string>& openFiles = {}) {
         std::string base = roots_.proc + "/" + std::to_string(pid);
         fs::create_directories(base + "/fd");
         WriteBytes(base + "/comm", name + "\n");
         int fd = 3;
-        for (const std::string &file : openFiles)
+        for (const std::string& file : openFiles)
             fs::create_symlink(file, base + "/fd/" + std::to_string(fd++));
     }
 
@@ -55,7 +55,7 @@ TEST_F(PortDiagnosticsTest, AMissingDeviceListsThePresentOnesAndHowToMapOne) {
     const std::string stable = roots_.dev + "/serial/by-id/usb-Norvell_KV6251-if00-port0";
     EXPECT_TRUE(Contains(text, "  " + stable + " -> " + roots_.dev + "/ttyUSB2\n")) << text;
     // Stable name first, then the plain names in numeric order, nothing that is no USB serial device.
-    auto line = [&](const std::string &name) { return text.find("\n  " + roots_.dev + "/" + name + "\n"); };
+    auto line = [&](const std::string& name) { return text.find("\n  " + roots_.dev + "/" + name + "\n"); };
     size_t positions[] = {text.find(stable), line("ttyACM0"), line("ttyUSB0"), line("ttyUSB2"), line("ttyUSB10")};
     for (size_t i = 1; i < std::size(positions); ++i) {
         ASSERT_NE(positions[i], std::string::npos) << text;
@@ -70,9 +70,9 @@ TEST_F(PortDiagnosticsTest, CategoriesOfFailure) {
     AddDevice("ttyUSB0");
     const std::string device = roots_.dev + "/ttyUSB0";
     const struct {
-        const char *legend;
+        const char* legend;
         int err;
-        const char *step;
+        const char* step;
         std::vector<std::string> says;
         std::vector<std::string> doesNotSay;
     } cases[] = {
@@ -90,7 +90,7 @@ TEST_F(PortDiagnosticsTest, CategoriesOfFailure) {
         {"locked by another program", EWOULDBLOCK, "flock", {"in use by another program", "could not be found"}, {}},
         {"exclusive mode taken", EBUSY, "TIOCEXCL", {"in use by another program"}, {"ln -sf"}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         if (std::string(c.legend) == "no device at all")
             fs::remove(device);
@@ -100,9 +100,9 @@ TEST_F(PortDiagnosticsTest, CategoriesOfFailure) {
         if (c.err != 0) {
             EXPECT_TRUE(Contains(text, std::string(c.step) + " " + device + ": " + std::strerror(c.err))) << text;
         }
-        for (const std::string &s : c.says)
+        for (const std::string& s : c.says)
             EXPECT_TRUE(Contains(text, s)) << "missing \"" << s << "\" in:\n" << text;
-        for (const std::string &s : c.doesNotSay)
+        for (const std::string& s : c.doesNotSay)
             EXPECT_FALSE(Contains(text, s)) << "unexpected \"" << s << "\" in:\n" << text;
     }
 }
@@ -154,12 +154,12 @@ TEST_F(PortDiagnosticsTest, PointsAtServicesKnownToGrabAdapters) {
 }
 
 // A group this process does not run with, preferably the usual one of serial devices.
-bool ForeignGroup(gid_t *gid, std::string *name) {
+bool ForeignGroup(gid_t* gid, std::string* name) {
     std::vector<gid_t> own(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
     own.resize(static_cast<size_t>(std::max(::getgroups(static_cast<int>(own.size()), own.data()), 0)));
     own.push_back(::getegid());
     auto foreign = [&](gid_t g) { return std::find(own.begin(), own.end(), g) == own.end(); };
-    if (group *g = ::getgrnam("dialout"); g && foreign(g->gr_gid)) {
+    if (group* g = ::getgrnam("dialout"); g && foreign(g->gr_gid)) {
         *gid = g->gr_gid;
         *name = g->gr_name;
         return true;

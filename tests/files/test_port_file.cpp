@@ -29,7 +29,7 @@ TEST_F(PortFileTest, ChoosingPort3WritesTheBytes03And00) {
 
 TEST_F(PortFileTest, KeepsEveryValueAsTwoBytesLittleEndianSigned) {
     const struct {
-        const char *legend;
+        const char* legend;
         int16_t port;
         std::string bytes;
     } cases[] = {
@@ -41,7 +41,7 @@ TEST_F(PortFileTest, KeepsEveryValueAsTwoBytesLittleEndianSigned) {
         {"negative", -1, std::string("\xff\xff", 2)},
         {"smallest", -32768, std::string("\x00\x80", 2)},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         ASSERT_TRUE(SavePortSetting(c.port));
         EXPECT_EQ(ReadBytes(PortFile()), c.bytes);
@@ -53,7 +53,7 @@ TEST_F(PortFileTest, KeepsEveryValueAsTwoBytesLittleEndianSigned) {
 
 TEST_F(PortFileTest, FilesOfOtherLengths) {
     const struct {
-        const char *legend;
+        const char* legend;
         std::string bytes;
         bool loads;
         int16_t port; // when it loads
@@ -63,7 +63,7 @@ TEST_F(PortFileTest, FilesOfOtherLengths) {
         {"one byte: half a number is no setting", "\x05", false, 0},
         {"trailing bytes are not looked at", std::string("\x04\x00\xff", 3), true, 4},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         WriteBytes(PortFile(), c.bytes);
         int16_t port = 77;
@@ -109,7 +109,7 @@ TEST_F(PortFileTest, NoUsableRootDirectoryMeansNoSetting) {
 }
 
 TEST_F(PortFileTest, WithoutAnyHomeTheFileIsNotPutIntoTheFileSystemRoot) {
-    const char *home = std::getenv("HOME");
+    const char* home = std::getenv("HOME");
     std::string savedHome = home ? home : "";
     ::unsetenv("XDG_DATA_HOME");
     ::unsetenv("HOME");

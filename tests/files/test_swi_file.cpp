@@ -14,7 +14,7 @@ using namespace std::string_literals;
 // ---- parsing -------------------------------------------------------------------------------
 
 struct ParseCase {
-    const char *legend;
+    const char* legend;
     std::string text;
     int fields;
     SwitchConfig config; // compared when fields == 5
@@ -46,7 +46,7 @@ const ParseCase kParseCases[] = {
 };
 
 TEST(SwiParse, SplitsAndConvertsTheFiveFields) {
-    for (const ParseCase &c : kParseCases) {
+    for (const ParseCase& c : kParseCases) {
         SCOPED_TRACE(c.legend);
         SwiParseResult r = ParseSwi(c.text.data(), c.text.size());
         EXPECT_EQ(r.fields, c.fields);
@@ -63,16 +63,16 @@ TEST(SwiParse, SplitsAndConvertsTheFiveFields) {
 
 // The splitting must agree with the C library's token splitting on a zero-terminated copy of
 // the first 50 bytes: ":" three times, then "\n" twice.
-SwiParseResult ReferenceParse(const std::string &bytes, bool *usable) {
+SwiParseResult ReferenceParse(const std::string& bytes, bool* usable) {
     std::string text = bytes.substr(0, kSwiReadLimit);
     std::vector<char> buffer(text.begin(), text.end());
     buffer.push_back('\0');
-    const char *separators[] = {":", ":", ":", "\n", "\n"};
+    const char* separators[] = {":", ":", ":", "\n", "\n"};
     long long values[5] = {};
     SwiParseResult r;
-    char *save = nullptr;
+    char* save = nullptr;
     for (int i = 0; i < 5; ++i) {
-        char *token = ::strtok_r(i == 0 ? buffer.data() : nullptr, separators[i], &save);
+        char* token = ::strtok_r(i == 0 ? buffer.data() : nullptr, separators[i], &save);
         if (!token)
             break;
         errno = 0;
@@ -92,7 +92,7 @@ TEST(SwiParse, AgreesWithTheLibraryTokenSplitterOnRandomTexts) {
     int compared = 0;
     for (int round = 0; round < 20000; ++round) {
         std::string text(random() % 64, ' ');
-        for (char &ch : text)
+        for (char& ch : text)
             ch = alphabet[random() % (sizeof alphabet - 1)];
         bool usable = true;
         SwiParseResult expected = ReferenceParse(text, &usable);
@@ -122,7 +122,7 @@ TEST_F(SwiFileTest, SaveWritesTheExampleAsExactly14Bytes) {
 
 TEST_F(SwiFileTest, SaveThenOpenGivesBackEveryValueRange) {
     const struct {
-        const char *legend;
+        const char* legend;
         SwitchConfig config;
     } cases[] = {
         {"all zero, Double", {0, 0, 0, 0, 0}},
@@ -130,7 +130,7 @@ TEST_F(SwiFileTest, SaveThenOpenGivesBackEveryValueRange) {
         {"13-bit PIDs", {8191, 0, 256, 1, 1}},
         {"mode above 1 is kept for the window to clamp", {1, 2, 3, 4, 32767}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         std::string path = Path("round.swi");
         ASSERT_TRUE(SaveSwiFile(path, c.config));
@@ -154,7 +154,7 @@ TEST_F(SwiFileTest, ANegativeModeIsWrittenFaithfullyButOpensAsCorrupted) {
 
 TEST_F(SwiFileTest, OpenResults) {
     const struct {
-        const char *legend;
+        const char* legend;
         std::string bytes;
         SwiLoadResult result;
         SwitchConfig config; // when Ok
@@ -170,7 +170,7 @@ TEST_F(SwiFileTest, OpenResults) {
         {"empty file", "", SwiLoadResult::Corrupted, {}},
         {"mode -1", "1:2:3:4\n-1\n", SwiLoadResult::Corrupted, {}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         std::string path = Path("open.swi");
         WriteBytes(path, c.bytes);
@@ -195,7 +195,7 @@ TEST_F(SwiFileTest, AReadOnlyFileOpens) {
 TEST_F(SwiFileTest, WhatIsNoReadableFileCannotBeOpened) {
     ASSERT_EQ(::mkfifo(Path("pipe.swi").c_str(), 0644), 0);
     fs::create_directory(Path("folder.swi"));
-    for (const char *name : {"missing.swi", "folder.swi", "pipe.swi"}) {
+    for (const char* name : {"missing.swi", "folder.swi", "pipe.swi"}) {
         SCOPED_TRACE(name);
         SwitchConfig loaded{1, 1, 1, 1, 1};
         // A FIFO without a writer would block a plain open for ever; this must return at once.

@@ -96,4 +96,6 @@ inline std::vector<uint8_t> NumberedPacket(uint32_t n, uint8_t sync = kSyncBox) 
     return p;
 }
 
-inline uint32_t PacketNumber(const uint8_t* p) { return static_cast<uint32_t>(p[1]) | (static_cast<uint32_t>(p[2]) << 6); }
+inline uint32_t PacketNumber(const uint8_t* p) {
+    return static_cast<uint32_t>(p[1]) | (static_cast<uint32_t>(p[2]) << 6);
+}

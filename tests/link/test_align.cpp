@@ -15,7 +15,7 @@ std::vector<uint8_t> Packet(uint8_t sync, uint8_t fill) {
 
 struct AlignCase {
     const char* legend;
-    std::vector<std::vector<uint8_t>> chunks; // how the bytes arrive
+    std::vector<std::vector<uint8_t>> chunks;  // how the bytes arrive
     std::vector<std::vector<uint8_t>> packets; // what must come out
     int dropped;
 };

@@ -11,15 +11,15 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-extern char **environ;
+extern char** environ;
 
 namespace {
 
 TEST(BoxSimArgs, GoodAndBadCommandLines) {
     const struct {
-        const char *legend;
-        std::vector<const char *> args;
-        const char *error; // nullptr: accepted
+        const char* legend;
+        std::vector<const char*> args;
+        const char* error; // nullptr: accepted
     } cases[] = {
         {"every option",
          {"--link",
@@ -58,9 +58,9 @@ TEST(BoxSimArgs, GoodAndBadCommandLines) {
         {"--config with an empty field", {"--config", "1::3:4:0"}, "--config"},
         {"--come-back alone", {"--come-back"}, "--come-back needs --hang-up-after"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
-        std::vector<const char *> argv = {"kv6251-boxsim"};
+        std::vector<const char*> argv = {"kv6251-boxsim"};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         BoxSimOptions o;
         bool help = true;
@@ -93,8 +93,8 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         args.insert(args.begin(), KV_BOXSIM_EXE);
-        std::vector<char *> argv;
-        for (auto &a : args)
+        std::vector<char*> argv;
+        for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         if (posix_spawn(&pid_, KV_BOXSIM_EXE, &actions, nullptr, argv.data(), environ) != 0)
@@ -111,8 +111,8 @@ public:
         if (out_)
             std::fclose(out_);
     }
-    BoxProcess(const BoxProcess &) = delete;
-    BoxProcess &operator=(const BoxProcess &) = delete;
+    BoxProcess(const BoxProcess&) = delete;
+    BoxProcess& operator=(const BoxProcess&) = delete;
 
     std::string Output(bool firstLineOnly) {
         std::string text;
@@ -130,7 +130,7 @@ public:
 
 private:
     pid_t pid_ = -1;
-    FILE *out_ = nullptr;
+    FILE* out_ = nullptr;
 };
 
 TEST(BoxSimTool, HelpAndBadOptions) {

@@ -13,7 +13,7 @@ namespace {
 
 const SwitchConfig kStartConfig{256, 257, 258, 259, 0};
 
-std::vector<BoxSimLogEntry> WaitForLog(const BoxSim &box, size_t count) {
+std::vector<BoxSimLogEntry> WaitForLog(const BoxSim& box, size_t count) {
     const int64_t end = NowMs() + 2000;
     while (box.Log().size() < count && NowMs() < end)
         SleepMs(5);
@@ -21,9 +21,9 @@ std::vector<BoxSimLogEntry> WaitForLog(const BoxSim &box, size_t count) {
 }
 
 // 'C' a configuration packet equal to the box's, 'X' a packet starting with 0x47, '?' anything else.
-std::string Shape(const std::vector<Packet> &packets, const Packet &config) {
+std::string Shape(const std::vector<Packet>& packets, const Packet& config) {
     std::string shape;
-    for (const auto &p : packets)
+    for (const auto& p : packets)
         shape += p == config ? 'C' : p[0] == kSyncTs ? 'X' : '?';
     return shape;
 }
@@ -37,7 +37,7 @@ TEST(BoxSim, TakesAnUploadOnlyRightAfterTheUploadCommand) {
     const Packet upload = Command(CommandKind::Upload);
     const Packet flush = Command(CommandKind::Flush);
     const struct {
-        const char *legend;
+        const char* legend;
         bool ignoreUpload;
         std::vector<Packet> sequence;
         Packet expected;
@@ -48,14 +48,14 @@ TEST(BoxSim, TakesAnUploadOnlyRightAfterTheUploadCommand) {
         {"only the first configuration packet counts", false, {upload, odd, Config({5, 6, 7, 8, 0})}, odd},
         {"--ignore-upload keeps the configuration", true, {upload, odd}, start},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         BoxSimOptions options;
         options.ignoreUpload = c.ignoreUpload;
         BoxSim box(options);
         ASSERT_TRUE(box.Start());
         SimLine line(box.SlavePath());
-        for (const auto &packet : c.sequence)
+        for (const auto& packet : c.sequence)
             line.Send(packet);
         ASSERT_EQ(WaitForLog(box, c.sequence.size()).size(), c.sequence.size());
         EXPECT_EQ(box.Configuration(), c.expected);
@@ -64,35 +64,35 @@ TEST(BoxSim, TakesAnUploadOnlyRightAfterTheUploadCommand) {
 
 TEST(BoxSim, AnswersShapedByItsFaultModes) {
     const struct {
-        const char *legend;
-        std::function<void(BoxSimOptions &)> configure;
+        const char* legend;
+        std::function<void(BoxSimOptions&)> configure;
         int readCommands; // 0 for a box that talks unasked
         std::string shape;
         bool wholeAnswer; // nothing follows the shape
         bool silentAfterFlush;
     } cases[] = {
-        {"five read commands are one request, answered back to back", [](BoxSimOptions &) {}, 5, "CCCCCC", false, true},
-        {"--answer-once: one packet per request", [](BoxSimOptions &o) { o.answerOnce = true; }, 5, "C", true, true},
+        {"five read commands are one request, answered back to back", [](BoxSimOptions&) {}, 5, "CCCCCC", false, true},
+        {"--answer-once: one packet per request", [](BoxSimOptions& o) { o.answerOnce = true; }, 5, "C", true, true},
         {"--answer-once --ts-per-cycle 2: one cycle per request",
-         [](BoxSimOptions &o) {
+         [](BoxSimOptions& o) {
              o.answerOnce = true;
              o.tsPerCycle = 2;
          },
          5, "CXX", true, true},
-        {"--ts-per-cycle 2", [](BoxSimOptions &o) { o.tsPerCycle = 2; }, 1, "CXXCXXC", false, true},
+        {"--ts-per-cycle 2", [](BoxSimOptions& o) { o.tsPerCycle = 2; }, 1, "CXXCXXC", false, true},
         {"--lead-ts 2 --ts-per-cycle 1",
-         [](BoxSimOptions &o) {
+         [](BoxSimOptions& o) {
              o.leadTs = 2;
              o.tsPerCycle = 1;
          },
          1, "XXCXCXC", false, true},
-        {"--silent", [](BoxSimOptions &o) { o.silent = true; }, 5, "", true, true},
-        {"--babble talks unasked and goes on after a flush", [](BoxSimOptions &o) { o.babble = true; }, 0, "XXXXX",
+        {"--silent", [](BoxSimOptions& o) { o.silent = true; }, 5, "", true, true},
+        {"--babble talks unasked and goes on after a flush", [](BoxSimOptions& o) { o.babble = true; }, 0, "XXXXX",
          false, false},
-        {"--stream-ts talks unasked until a flush", [](BoxSimOptions &o) { o.streamTs = true; }, 0, "XXXXX", false,
+        {"--stream-ts talks unasked until a flush", [](BoxSimOptions& o) { o.streamTs = true; }, 0, "XXXXX", false,
          true},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         BoxSimOptions options;
         c.configure(options);
@@ -127,7 +127,7 @@ TEST(BoxSim, NoiseComesAheadOfEachConfigurationPacket) {
 
 TEST(BoxSim, PacesItsOutput) {
     const struct {
-        const char *legend;
+        const char* legend;
         int gapMs;
         size_t packets;
         int64_t minimumUs; // from the first packet to the last
@@ -135,7 +135,7 @@ TEST(BoxSim, PacesItsOutput) {
         {"line rate: 299 packet times at 150,000 bytes/s, less 5 %", 0, 300, 299LL * 188 * 1000000 / 150000 * 95 / 100},
         {"--gap 60 between answer packets", 60, 5, 4 * 60 * 1000 * 95 / 100},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         BoxSimOptions options;
         options.gapMs = c.gapMs;
@@ -160,7 +160,7 @@ TEST(BoxSim, LogsEveryPacketWithItsKind) {
     strayFlush[kCorruptReservedOffset] = 0x01;
     Packet ts{};
     ts[0] = kSyncTs;
-    for (const auto &p : {Command(CommandKind::Flush), Command(CommandKind::Read), Command(CommandKind::Upload),
+    for (const auto& p : {Command(CommandKind::Flush), Command(CommandKind::Read), Command(CommandKind::Upload),
                           Config({1, 2, 3, 4, 1}), ts, strayFlush})
         line.Send(p);
     const auto log = WaitForLog(box, 6);
@@ -185,29 +185,29 @@ TEST(BoxSim, LogsEveryPacketWithItsKind) {
 TEST(BoxSim, TakesAndRemovesOnlyItsOwnLink) {
     TempDir dir;
     const struct {
-        const char *legend;
+        const char* legend;
         std::string path;
-        std::function<void(const std::string &)> before;
-        std::function<void(const std::string &)> meanwhile; // while the box runs
+        std::function<void(const std::string&)> before;
+        std::function<void(const std::string&)> meanwhile; // while the box runs
         bool starts;
         bool removedAtStop;
     } cases[] = {
         {"nothing there", dir.Path("com1"), nullptr, nullptr, true, true},
         {"a link to a pty left by a box that was killed", dir.Path("com2"),
-         [](const std::string &p) { std::filesystem::create_symlink("/dev/pts/999", p); }, nullptr, true, true},
+         [](const std::string& p) { std::filesystem::create_symlink("/dev/pts/999", p); }, nullptr, true, true},
         {"taken over by somebody else while the box runs: left alone", dir.Path("com3"), nullptr,
-         [](const std::string &p) {
+         [](const std::string& p) {
              std::filesystem::remove(p);
              std::filesystem::create_symlink("/dev/null", p);
          },
          true, false},
         {"the user's link to a real adapter", dir.Path("com4"),
-         [](const std::string &p) { std::filesystem::create_symlink("/dev/ttyUSB0", p); }, nullptr, false, false},
-        {"a plain file", dir.Path("com5"), [](const std::string &p) { std::ofstream(p) << "keep me"; }, nullptr, false,
+         [](const std::string& p) { std::filesystem::create_symlink("/dev/ttyUSB0", p); }, nullptr, false, false},
+        {"a plain file", dir.Path("com5"), [](const std::string& p) { std::ofstream(p) << "keep me"; }, nullptr, false,
          false},
         {"a directory that does not exist", dir.Path("missing-dir/com1"), nullptr, nullptr, false, false},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         if (c.before)
             c.before(c.path);

@@ -24,7 +24,7 @@ inline Packet Command(CommandKind kind) {
     return packet;
 }
 
-inline Packet Config(const SwitchConfig &config) {
+inline Packet Config(const SwitchConfig& config) {
     Packet packet{};
     BuildConfigPacket(packet.data(), config);
     return packet;
@@ -32,7 +32,7 @@ inline Packet Config(const SwitchConfig &config) {
 
 class SimLine {
 public:
-    explicit SimLine(const std::string &path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    explicit SimLine(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
         termios tio{};
         if (fd_ >= 0 && ::tcgetattr(fd_, &tio) == 0) {
             ::cfmakeraw(&tio);
@@ -43,12 +43,12 @@ public:
         if (fd_ >= 0)
             ::close(fd_);
     }
-    SimLine(const SimLine &) = delete;
-    SimLine &operator=(const SimLine &) = delete;
+    SimLine(const SimLine&) = delete;
+    SimLine& operator=(const SimLine&) = delete;
 
     bool IsOpen() const { return fd_ >= 0; }
 
-    void Send(const Packet &packet) { ASSERT_EQ(::write(fd_, packet.data(), packet.size()), kPacketSize); }
+    void Send(const Packet& packet) { ASSERT_EQ(::write(fd_, packet.data(), packet.size()), kPacketSize); }
     void Send(CommandKind kind, int times = 1) {
         for (int i = 0; i < times; ++i)
             Send(Command(kind));
@@ -70,12 +70,12 @@ public:
     }
 
     // Aligned packets until count have come or timeoutMs has passed (arrival times in *times).
-    std::vector<Packet> Receive(size_t count, int timeoutMs, std::vector<int64_t> *times = nullptr) {
+    std::vector<Packet> Receive(size_t count, int timeoutMs, std::vector<int64_t>* times = nullptr) {
         std::vector<Packet> packets;
         const int64_t end = NowMs() + timeoutMs;
         while (packets.size() < count && NowMs() < end) {
             auto bytes = ReceiveBytes(static_cast<size_t>(assembler_.Missing()), static_cast<int>(end - NowMs()));
-            assembler_.Feed(bytes.data(), static_cast<int>(bytes.size()), [&](const uint8_t *p) {
+            assembler_.Feed(bytes.data(), static_cast<int>(bytes.size()), [&](const uint8_t* p) {
                 packets.push_back({});
                 std::copy(p, p + kPacketSize, packets.back().begin());
                 if (times)
@@ -110,9 +110,9 @@ public:
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    std::string Path(const std::string &name) const { return path_ + "/" + name; }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string Path(const std::string& name) const { return path_ + "/" + name; }
 
 private:
     std::string path_;

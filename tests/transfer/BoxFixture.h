@@ -20,7 +20,7 @@ class TempRoot {
 public:
     TempRoot() {
         std::string pattern = (std::filesystem::temp_directory_path() / "kv6251-transfer-XXXXXX").string();
-        if (const char *made = ::mkdtemp(pattern.data()))
+        if (const char* made = ::mkdtemp(pattern.data()))
             base_ = made;
         ::setenv("XDG_DATA_HOME", base_.c_str(), 1);
     }
@@ -28,10 +28,10 @@ public:
         std::error_code ignored;
         std::filesystem::remove_all(base_, ignored);
     }
-    TempRoot(const TempRoot &) = delete;
-    TempRoot &operator=(const TempRoot &) = delete;
+    TempRoot(const TempRoot&) = delete;
+    TempRoot& operator=(const TempRoot&) = delete;
 
-    std::string Path(const char *fixedName) const { return RootPath(fixedName); }
+    std::string Path(const char* fixedName) const { return RootPath(fixedName); }
 
 private:
     std::string base_;
@@ -41,7 +41,7 @@ private:
 class MessageCapture {
 public:
     MessageCapture() {
-        SetMessageSink([this](const OperatorMessage &m) {
+        SetMessageSink([this](const OperatorMessage& m) {
             std::lock_guard<std::mutex> lock(mutex_);
             texts_.push_back(m.text);
         });
@@ -75,8 +75,8 @@ public:
         box_.Stop();
         DrainRing();
     }
-    LinkedBox(const LinkedBox &) = delete;
-    LinkedBox &operator=(const LinkedBox &) = delete;
+    LinkedBox(const LinkedBox&) = delete;
+    LinkedBox& operator=(const LinkedBox&) = delete;
 
     // Starts the box, opens the link and waits out the receiver's start pause.
     ::testing::AssertionResult Connect() {
@@ -90,7 +90,7 @@ public:
         return ::testing::AssertionSuccess();
     }
 
-    BoxSim &Box() { return box_; }
+    BoxSim& Box() { return box_; }
 
     // The box's log once it holds at least count entries (or after timeoutMs).
     std::vector<BoxSimLogEntry> WaitForLog(size_t count, int timeoutMs = 2000) {
@@ -103,9 +103,9 @@ public:
         return log;
     }
 
-    static std::vector<std::string> Kinds(const std::vector<BoxSimLogEntry> &log) {
+    static std::vector<std::string> Kinds(const std::vector<BoxSimLogEntry>& log) {
         std::vector<std::string> kinds;
-        for (const auto &entry : log)
+        for (const auto& entry : log)
             kinds.push_back(entry.kind);
         return kinds;
     }
@@ -121,15 +121,15 @@ private:
     BoxSim box_;
 };
 
-inline long SizeOf(const std::string &path) {
+inline long SizeOf(const std::string& path) {
     std::error_code ec;
     auto size = std::filesystem::file_size(path, ec);
     return ec ? -1 : static_cast<long>(size);
 }
 
-inline std::vector<uint8_t> ReadAll(const std::string &path) {
+inline std::vector<uint8_t> ReadAll(const std::string& path) {
     std::vector<uint8_t> bytes;
-    if (FILE *f = std::fopen(path.c_str(), "rb")) {
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
         uint8_t buffer[4096];
         size_t n;
         while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
@@ -139,8 +139,8 @@ inline std::vector<uint8_t> ReadAll(const std::string &path) {
     return bytes;
 }
 
-inline void WriteAll(const std::string &path, const std::vector<uint8_t> &bytes) {
-    FILE *f = std::fopen(path.c_str(), "wb");
+inline void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path;
     if (!bytes.empty()) {
         ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());

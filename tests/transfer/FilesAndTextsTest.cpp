@@ -23,7 +23,7 @@ std::vector<uint8_t> LastByteChanged(std::vector<uint8_t> bytes) {
 TEST(CompareFiles, GivesEveryResultItCanMeet) {
     const std::vector<uint8_t> packet = Filled(188, 0x11);
     const struct {
-        const char *legend;
+        const char* legend;
         Content first;
         Content second;
         int expected;
@@ -46,7 +46,7 @@ TEST(CompareFiles, GivesEveryResultItCanMeet) {
     TempRoot root;
     const std::string path1 = root.Path("first.bin");
     const std::string path2 = root.Path("second.bin");
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         std::remove(path1.c_str());
         std::remove(path2.c_str());
@@ -66,7 +66,7 @@ TEST(CompareFiles, FileLengthLeavesThePositionAlone) {
     TempRoot root;
     const std::string path = root.Path("length.bin");
     WriteAll(path, Filled(500, 0x47));
-    FILE *f = std::fopen(path.c_str(), "rb");
+    FILE* f = std::fopen(path.c_str(), "rb");
     ASSERT_NE(f, nullptr);
     ASSERT_EQ(std::fseek(f, 123, SEEK_SET), 0);
     EXPECT_EQ(FileLength(f), 500);
@@ -81,7 +81,7 @@ TEST(SendFile, IsOneConfigurationPacketWrittenWholeOrReportedAsFailed) {
     BuildConfigPacket(expected.data(), config);
 
     const struct {
-        const char *legend;
+        const char* legend;
         std::string path;
         bool expected;
     } cases[] = {
@@ -89,7 +89,7 @@ TEST(SendFile, IsOneConfigurationPacketWrittenWholeOrReportedAsFailed) {
         {"a directory that does not exist", root.Path("missing-dir/x"), false},
         {"a disk that is full: the write fails at the close", "/dev/full", false},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         EXPECT_EQ(WriteSendFile(c.path.c_str(), config), c.expected);
     }
@@ -99,7 +99,7 @@ TEST(SendFile, IsOneConfigurationPacketWrittenWholeOrReportedAsFailed) {
 }
 
 TEST(TransferTexts, EveryCodeHasItsMeaning) {
-    const char *const literal[kTransferCodeCount] = {
+    const char* const literal[kTransferCodeCount] = {
         "The configuration was uploaded, read back, and the read-back file equals the send file byte for byte.",
         "The send file cannot be written or opened for reading; no configuration was uploaded.",
         "The read-back file cannot be created.",
@@ -140,7 +140,7 @@ TEST(TransferTexts, DetailsAddSizesOrTheFirstDifference) {
     std::snprintf(differenceLine, sizeof differenceLine, kDetailDifferenceFormat, 100L, 0u, 1u, 1L);
 
     const struct {
-        const char *legend;
+        const char* legend;
         int code;
         TransferDetail detail;
         std::string expected;
@@ -156,7 +156,7 @@ TEST(TransferTexts, DetailsAddSizesOrTheFirstDifference) {
         {"code 6 without sizes stays one line", 6, TransferDetail{}, kTransferMeanings[6],
          "The send file and the read-back file differ in size."},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         EXPECT_EQ(TransferResultDetails(c.code, c.detail), c.expected);
         EXPECT_EQ(TransferResultDetails(c.code, c.detail), c.literal);

@@ -9,19 +9,19 @@ namespace {
 
 using Kinds = std::vector<std::string>;
 
-std::vector<uint8_t> ConfigBytes(const SwitchConfig &config) {
+std::vector<uint8_t> ConfigBytes(const SwitchConfig& config) {
     std::vector<uint8_t> bytes(kPacketSize);
     BuildConfigPacket(bytes.data(), config);
     return bytes;
 }
 
-Kinds Repeat(int times, const char *kind) {
+Kinds Repeat(int times, const char* kind) {
     return Kinds(static_cast<size_t>(times), kind);
 }
 
 Kinds Concat(std::initializer_list<Kinds> parts) {
     Kinds all;
-    for (const auto &part : parts)
+    for (const auto& part : parts)
         all.insert(all.end(), part.begin(), part.end());
     return all;
 }
@@ -107,20 +107,20 @@ TEST(SendPacketFile, UploadsWholePacketsOnly) {
 // ---- ReadConfigurationToFile ------------------------------------------------------------------
 
 struct ReadCase {
-    const char *legend;
-    void (*configure)(BoxSimOptions &);
+    const char* legend;
+    void (*configure)(BoxSimOptions&);
     int expected;
     int packetsInFile;
 };
 
-void PrintTo(const ReadCase &c, std::ostream *os) {
+void PrintTo(const ReadCase& c, std::ostream* os) {
     *os << c.legend;
 }
 
 class ReadBack : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadBack, RecordsOneCycleOrTimesOut) {
-    const ReadCase &c = GetParam();
+    const ReadCase& c = GetParam();
     SCOPED_TRACE(c.legend);
     TempRoot root;
     BoxSimOptions options;
@@ -148,28 +148,28 @@ TEST_P(ReadBack, RecordsOneCycleOrTimesOut) {
 
 INSTANTIATE_TEST_SUITE_P(
     Box, ReadBack,
-    ::testing::Values(ReadCase{"two configuration packets in a row: the file holds the first", [](BoxSimOptions &) {},
+    ::testing::Values(ReadCase{"two configuration packets in a row: the file holds the first", [](BoxSimOptions&) {},
                                kReadDone, 1},
                       ReadCase{"two 0x47 packets, then C1 X Y C2: the file holds C1 X Y",
-                               [](BoxSimOptions &o) {
+                               [](BoxSimOptions& o) {
                                    o.leadTs = 2;
                                    o.tsPerCycle = 2;
                                },
                                kReadDone, 3},
                       ReadCase{"one configuration packet, then silence: time-out with that packet kept",
-                               [](BoxSimOptions &o) { o.answerOnce = true; }, kReadTimeOut, 1},
+                               [](BoxSimOptions& o) { o.answerOnce = true; }, kReadTimeOut, 1},
                       ReadCase{"a silent box: time-out, the file exists and is empty",
-                               [](BoxSimOptions &o) { o.silent = true; }, kReadTimeOut, 0},
+                               [](BoxSimOptions& o) { o.silent = true; }, kReadTimeOut, 0},
                       ReadCase{"noise ahead of every answer is dropped by the alignment",
-                               [](BoxSimOptions &o) { o.noise = 100; }, kReadDone, 1},
+                               [](BoxSimOptions& o) { o.noise = 100; }, kReadDone, 1},
                       ReadCase{"gaps of 20 ms between answer packets are waited out",
-                               [](BoxSimOptions &o) { o.gapMs = 20; }, kReadDone, 1},
+                               [](BoxSimOptions& o) { o.gapMs = 20; }, kReadDone, 1},
                       ReadCase{"gaps longer than a packet wait end the reception",
-                               [](BoxSimOptions &o) { o.gapMs = 400; }, kReadTimeOut, 1},
+                               [](BoxSimOptions& o) { o.gapMs = 400; }, kReadTimeOut, 1},
                       ReadCase{"0x47 packets without end and never a configuration: bounded, file empty",
-                               [](BoxSimOptions &o) { o.babble = true; }, kReadTimeOut, 0},
+                               [](BoxSimOptions& o) { o.babble = true; }, kReadTimeOut, 0},
                       ReadCase{"a configuration, then 0x47 packets without end: bounded at 2000 packets",
-                               [](BoxSimOptions &o) { o.tsPerCycle = 5000; }, kReadTimeOut, kReadBackPacketLimit}));
+                               [](BoxSimOptions& o) { o.tsPerCycle = 5000; }, kReadTimeOut, kReadBackPacketLimit}));
 
 TEST(ReadBackFile, ThatCannotBeCreatedOrWrittenWholeIsReadResultOne) {
     TempRoot root;
@@ -233,22 +233,22 @@ TEST(Send, AnEchoingBoxSeesTheExactSequenceAndTakesTheConfiguration) {
 }
 
 struct SendCase {
-    const char *legend;
-    void (*configure)(BoxSimOptions &);
+    const char* legend;
+    void (*configure)(BoxSimOptions&);
     int expectedCode;
     long readBackSize; // -1: the read-back file was deleted
     long detailReadSize;
     long detailFirstDiff;
 };
 
-void PrintTo(const SendCase &c, std::ostream *os) {
+void PrintTo(const SendCase& c, std::ostream* os) {
     *os << c.legend;
 }
 
 class SendAgainstFault : public ::testing::TestWithParam<SendCase> {};
 
 TEST_P(SendAgainstFault, EndsWithItsCodeAndFileTraces) {
-    const SendCase &c = GetParam();
+    const SendCase& c = GetParam();
     SCOPED_TRACE(c.legend);
     TempRoot root;
     MessageCapture messages;
@@ -280,28 +280,28 @@ TEST_P(SendAgainstFault, EndsWithItsCodeAndFileTraces) {
 INSTANTIATE_TEST_SUITE_P(
     Box, SendAgainstFault,
     ::testing::Values(SendCase{"a silent box: time-out, read-back kept and empty",
-                               [](BoxSimOptions &o) { o.silent = true; }, kTransferTimeOut, 0, -1, -1},
+                               [](BoxSimOptions& o) { o.silent = true; }, kTransferTimeOut, 0, -1, -1},
                       SendCase{"one configuration packet per request: time-out, read-back kept with it",
-                               [](BoxSimOptions &o) { o.answerOnce = true; }, kTransferTimeOut, 188, -1, -1},
+                               [](BoxSimOptions& o) { o.answerOnce = true; }, kTransferTimeOut, 188, -1, -1},
                       SendCase{"a 0x47 packet inside each cycle: sizes differ",
-                               [](BoxSimOptions &o) { o.tsPerCycle = 1; }, kTransferSizesDiffer, -1, 376, -1},
+                               [](BoxSimOptions& o) { o.tsPerCycle = 1; }, kTransferSizesDiffer, -1, 376, -1},
                       SendCase{"a changed reserved byte: contents differ there",
-                               [](BoxSimOptions &o) { o.corruptReserved = true; }, kTransferContentsDiffer, -1, 188,
+                               [](BoxSimOptions& o) { o.corruptReserved = true; }, kTransferContentsDiffer, -1, 188,
                                kCorruptReservedOffset},
                       SendCase{"a box that ignores the upload: contents differ at the first PID",
-                               [](BoxSimOptions &o) { o.ignoreUpload = true; }, kTransferContentsDiffer, -1, 188, 22},
-                      SendCase{"noise ahead of every answer: still verified", [](BoxSimOptions &o) { o.noise = 60; },
+                               [](BoxSimOptions& o) { o.ignoreUpload = true; }, kTransferContentsDiffer, -1, 188, 22},
+                      SendCase{"noise ahead of every answer: still verified", [](BoxSimOptions& o) { o.noise = 60; },
                                kTransferOk, -1, 188, -1},
-                      SendCase{"gaps longer than a packet wait: time-out", [](BoxSimOptions &o) { o.gapMs = 400; },
+                      SendCase{"gaps longer than a packet wait: time-out", [](BoxSimOptions& o) { o.gapMs = 400; },
                                kTransferTimeOut, 188, -1, -1},
                       SendCase{"a 0x47 stream until the first command: still verified",
-                               [](BoxSimOptions &o) { o.streamTs = true; }, kTransferOk, -1, 188, -1},
+                               [](BoxSimOptions& o) { o.streamTs = true; }, kTransferOk, -1, 188, -1},
                       SendCase{"a box stuck streaming 0x47 packets: bounded flushes and read-back, time-out",
-                               [](BoxSimOptions &o) { o.babble = true; }, kTransferTimeOut, 0, -1, -1},
+                               [](BoxSimOptions& o) { o.babble = true; }, kTransferTimeOut, 0, -1, -1},
                       SendCase{"the box hangs up at the read command: link lost, read-back kept",
-                               [](BoxSimOptions &o) { o.hangUpAfterMs = 0; }, kTransferNotConnected, 0, -1, -1},
+                               [](BoxSimOptions& o) { o.hangUpAfterMs = 0; }, kTransferNotConnected, 0, -1, -1},
                       SendCase{"the box hangs up at the read command and comes back at once: the link reopens itself",
-                               [](BoxSimOptions &o) {
+                               [](BoxSimOptions& o) {
                                    o.hangUpAfterMs = 0;
                                    o.comeBack = true;
                                },

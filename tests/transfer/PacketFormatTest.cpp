@@ -13,7 +13,7 @@ namespace {
 using Packet = std::array<uint8_t, kPacketSize>;
 using Bytes = std::vector<std::pair<int, uint8_t>>; // offset, value; every other byte is 0
 
-Packet Expected(const Bytes &bytes) {
+Packet Expected(const Bytes& bytes) {
     Packet packet{};
     for (auto [offset, value] : bytes)
         packet[offset] = value;
@@ -21,15 +21,15 @@ Packet Expected(const Bytes &bytes) {
 }
 
 struct BuildCase {
-    const char *legend;
-    std::function<void(uint8_t *)> build;
+    const char* legend;
+    std::function<void(uint8_t*)> build;
     Bytes expected;
 };
 
 TEST(PacketFormat, EveryKindHasExactlyItsBytes) {
     const BuildCase cases[] = {
         {"configuration 8191/0/256/1, mode 1",
-         [](uint8_t *p) {
+         [](uint8_t* p) {
              BuildConfigPacket(p, {8191, 0, 256, 1, 1});
          },
          {{0, 0xB8},
@@ -47,34 +47,34 @@ TEST(PacketFormat, EveryKindHasExactlyItsBytes) {
           {29, 0x00},
           {30, 0x01}}},
         {"configuration with all values 0 keeps only marker, type and control bytes",
-         [](uint8_t *p) {
+         [](uint8_t* p) {
              BuildConfigPacket(p, {0, 0, 0, 0, 0});
          },
          {{0, 0xB8}, {1, 0x02}, {7, 0xBC}, {8, 0x80}, {9, 0x01}}},
         {"PID 9999 loses bits 13..15 and goes out as 0F 07 (1807)",
-         [](uint8_t *p) {
+         [](uint8_t* p) {
              BuildConfigPacket(p, {9999, 0, 0, 0, 0});
          },
          {{0, 0xB8}, {1, 0x02}, {7, 0xBC}, {8, 0x80}, {9, 0x01}, {22, 0x0F}, {23, 0x07}}},
         {"PID 65535 in the last entry goes out as FF 1F",
-         [](uint8_t *p) {
+         [](uint8_t* p) {
              BuildConfigPacket(p, {0, 0, 0, 65535, 0});
          },
          {{0, 0xB8}, {1, 0x02}, {7, 0xBC}, {8, 0x80}, {9, 0x01}, {28, 0xFF}, {29, 0x1F}}},
         {"mode -1 keeps its low 8 bits",
-         [](uint8_t *p) {
+         [](uint8_t* p) {
              BuildConfigPacket(p, {0, 0, 0, 0, -1});
          },
          {{0, 0xB8}, {1, 0x02}, {7, 0xBC}, {8, 0x80}, {9, 0x01}, {30, 0xFF}}},
         {"flush command",
-         [](uint8_t *p) { BuildCommandPacket(p, CommandKind::Flush); },
+         [](uint8_t* p) { BuildCommandPacket(p, CommandKind::Flush); },
          {{0, 0xB8}, {1, 0x00}, {7, 0xFF}, {8, 0x1F}, {9, 0x00}}},
         {"read command",
-         [](uint8_t *p) { BuildCommandPacket(p, CommandKind::Read); },
+         [](uint8_t* p) { BuildCommandPacket(p, CommandKind::Read); },
          {{0, 0xB8}, {1, 0x00}, {7, 0xFF}, {8, 0x1F}, {9, 0x20}}},
-        {"upload command", [](uint8_t *p) { BuildCommandPacket(p, CommandKind::Upload); }, {{0, 0xB8}, {1, 0x03}}},
+        {"upload command", [](uint8_t* p) { BuildCommandPacket(p, CommandKind::Upload); }, {{0, 0xB8}, {1, 0x03}}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         Packet packet;
         packet.fill(0xAA); // whatever the buffer held before must not survive
@@ -86,7 +86,7 @@ TEST(PacketFormat, EveryKindHasExactlyItsBytes) {
 }
 
 struct UnpackCase {
-    const char *legend;
+    const char* legend;
     Bytes bytes; // on top of a configuration packet's marker and type
     SwitchConfig expected;
 };
@@ -107,7 +107,7 @@ TEST(PacketFormat, UnpacksThirteenBitPidsAndTheModeByte) {
          {{7, 0x00}, {12, 0x47}, {31, 0xB8}, {187, 0xFF}, {24, 0x02}},
          {0, 2, 0, 0, 0}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         Bytes bytes = c.bytes;
         bytes.push_back({0, 0xB8});
@@ -119,7 +119,7 @@ TEST(PacketFormat, UnpacksThirteenBitPidsAndTheModeByte) {
 
 TEST(PacketFormat, OnlyMarkerAndTypeTwoMakeAConfigurationPacket) {
     const struct {
-        const char *legend;
+        const char* legend;
         uint8_t byte0;
         uint8_t byte1;
         bool expected;
@@ -130,7 +130,7 @@ TEST(PacketFormat, OnlyMarkerAndTypeTwoMakeAConfigurationPacket) {
         {"box marker, type 3 (upload command)", 0xB8, 0x03, false},
         {"no sync byte at all, type 2", 0x00, 0x02, false},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         Packet packet{};
         packet[0] = c.byte0;
