@@ -19,6 +19,7 @@
 // The platform is offscreen unless QT_QPA_PLATFORM says otherwise; the tool's files go to a fresh
 // temporary root directory, so no port setting of the user is read.
 #include "app/OperatorBoxes.h"
+#include "app/SwitcherApplication.h"
 #include "app/Switchermain.h"
 #include "platform/Timing.h"
 
@@ -63,23 +64,6 @@ const char* const kHwmFigure = "vm_hwm_kb";
 const char* const kFigureOrder[] = {kExecFigure,   kMainFigure, kApplicationFigure,
                                     kWindowFigure, kRssFigure,  kHwmFigure};
 
-// The application object of the program's start-up: exceptions that escape a handler are shown,
-// never passed through the event loop.
-class SwitcherApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override {
-        try {
-            return QApplication::notify(receiver, event);
-        } catch (const std::exception& error) {
-            ShowExceptionMessage(QString::fromLocal8Bit(error.what()));
-        } catch (...) {
-            ShowExceptionMessage(QString());
-        }
-        return false;
-    }
-};
 
 // Milliseconds since the process was started by the kernel, or a negative value when unknown.
 // The start time counts clock ticks since boot, on the clock that includes suspend.
