@@ -27,7 +27,9 @@ printf '\001\000' > "$root/KV6251_CONFPORT.kv6"   # the port setting: COM1
 
 "$BUILD/sim/kv6251-boxsim" --link "$root/com1" "$@" &
 box=$!
+tool=
 cleanup() {
+    [ -n "$tool" ] && kill "$tool" 2>/dev/null || true
     kill "$box" 2>/dev/null || true
     wait "$box" 2>/dev/null || true
     rm -rf "$XDG_DATA_HOME"
@@ -40,4 +42,7 @@ for _ in $(seq 100); do
     sleep 0.05
 done
 echo "Simulated box on COM1 ($(readlink "$root/com1")); files in $root"
-"$BUILD/app/kv6251"
+# In the background, so that a signal to this script ends the tool and the box at once.
+"$BUILD/app/kv6251" &
+tool=$!
+wait "$tool"
