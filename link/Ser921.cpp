@@ -225,15 +225,17 @@ std::string PortName(int port) {
 }
 
 int OpenLink(int port) {
-    g_savedPort.store(port);
-    g_linkStop.store(0);
     const std::string name = PortName(port);
     const std::string path = PortDevicePath(port);
 
     const char* failure = nullptr;
     DeviceError error{ENODEV, path, "open"};
     {
+        // The stop flag changes only under the port lock, so a close cannot slip between a
+        // reader's decision to reopen and the reopen lowering the flag again.
         PortLockGuard lock;
+        g_savedPort.store(port);
+        g_linkStop.store(0);
         ReleaseDevice(); // never two devices, and never a device left from a failed attempt
         SerialDevice& device = Device();
         if (path.empty() || !device.Open(path, &error)) {
@@ -273,10 +275,11 @@ int OpenLink(int port) {
 }
 
 void CloseLink() {
-    const bool wasConnected = g_connected.load() != 0;
-    g_linkStop.store(1);
+    bool wasConnected = false;
     {
         PortLockGuard lock;
+        wasConnected = g_connected.load() != 0;
+        g_linkStop.store(1);
         if (Device().IsOpen())
             Device().Wake(); // the receiver leaves its wait now instead of after a read time-out
     }
