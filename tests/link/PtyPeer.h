@@ -35,6 +35,9 @@ public:
     PtyPeer& operator=(const PtyPeer&) = delete;
 
     const std::string& SlavePath() const { return slavePath_; }
+    // A descriptor of the slave opened before the tool took it exclusively (TIOCEXCL refuses
+    // later opens by anyone but root).
+    int HeldSlaveFd() const { return slaveHold_; }
 
     // Makes linkPath point at this pty, replacing any earlier link atomically.
     void LinkAs(const std::string& linkPath) const {
