@@ -126,14 +126,7 @@ TEST_F(AboutExitTest, ActivationRunsAgainAfterAboutButNotAfterBoxesOrDialogs) {
     driver->ChooseFile({});
     w->bt_Open->click();
     EXPECT_TRUE(WaitActive());
-    // Another application's window takes the activation and gives it back.
-    QWidget other;
-    other.show();
-    other.activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
-    other.hide();
-    w->activateWindow();
-    EXPECT_TRUE(WaitActive());
+    LoseAndRegainActivation();
     QTest::qWait(50);
     EXPECT_EQ(PidA, 7);
     EXPECT_TRUE(w->lbl_PortSerial->text().isEmpty());

@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -200,6 +201,11 @@ inline void ResetSharedState() {
     PortNumber = 0;
 }
 
+// The texts of the four PID fields, A to D.
+inline std::array<QString, 4> Fields(const Tfrm_Main* w) {
+    return {w->txt_PidA->text(), w->txt_PidB->text(), w->txt_PidC->text(), w->txt_PidD->text()};
+}
+
 // Each test: a fresh root, a fresh main window shown and active, a modal driver.
 class WindowTest : public ::testing::Test {
 protected:
@@ -236,6 +242,17 @@ protected:
         return QTest::qWaitFor([this] { return QApplication::activeWindow() == window_.get(); }, 5000);
     }
     Tfrm_Main* Window() const { return window_.get(); }
+
+    // Another application's window takes the activation, then gives it back to the main window.
+    void LoseAndRegainActivation() {
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
+        other.hide();
+        window_->activateWindow();
+        EXPECT_TRUE(WaitActive());
+    }
 
     // A simulated box reachable as port 1.
     BoxSim* StartBox(BoxSimOptions options = {}) {

@@ -29,10 +29,6 @@ std::string PortFilePath() {
     return TempRoot::Fixed(kPortFileName);
 }
 
-std::array<QString, 4> Fields(const Tfrm_Main* w) {
-    return {w->txt_PidA->text(), w->txt_PidB->text(), w->txt_PidC->text(), w->txt_PidD->text()};
-}
-
 class FilesWindowTest : public WindowTest {
 protected:
     // A directory for .swi files, next to (not inside) the tool's root directory.

@@ -41,10 +41,6 @@ void ExpectLook(const Tfrm_Main* w, const Look& expected) {
     EXPECT_TRUE(w->GreenLed->isVisible());
 }
 
-std::array<QString, 4> Fields(const Tfrm_Main* w) {
-    return {w->txt_PidA->text(), w->txt_PidB->text(), w->txt_PidC->text(), w->txt_PidD->text()};
-}
-
 int CountKind(const BoxSim* box, const char* kind) {
     int n = 0;
     for (const BoxSimLogEntry& entry : box->Log())
