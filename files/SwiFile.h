@@ -1,7 +1,7 @@
 // Switcher configuration files (*.swi): "PidA:PidB:PidC:PidD\nMode\n".
 #pragma once
 
-#include "transfer/SwitchConfig.h"
+#include "protocol/SwitchConfig.h"
 
 #include <cstddef>
 #include <string>

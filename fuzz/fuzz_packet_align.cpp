@@ -3,7 +3,7 @@
 // The input is fed to a PacketAssembler in chunks whose sizes come from the input itself, as
 // reads from the port would deliver it. Every packet handed out must start with a sync byte,
 // and no byte may be lost or invented: bytes in = bytes in packets + bytes dropped + pending.
-#include "link/PacketAlign.h"
+#include "protocol/PacketAlign.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -17,7 +17,7 @@
 // - a packet whose bytes span a lost link and its reopen is dropped, not joined.
 #pragma once
 
-#include "link/PacketAlign.h"
+#include "protocol/PacketAlign.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 #include "sim/BoxSim.h"
 
-#include "link/PacketAlign.h"
+#include "protocol/PacketAlign.h"
 #include "platform/Timing.h"
-#include "transfer/BoxPacket.h"
+#include "protocol/BoxPacket.h"
 
 #include <algorithm>
 #include <atomic>
@@ -49,47 +49,6 @@ constexpr int kTsOffsetPidLow = 2;
 constexpr int kTsOffsetFlags = 3;
 
 using Packet = std::array<uint8_t, kPacketSize>;
-
-Packet MakeCommand(CommandKind kind) {
-    Packet packet{};
-    BuildCommandPacket(packet.data(), kind);
-    return packet;
-}
-
-enum class Kind { Flush, Read, Upload, Configuration, Other };
-
-const char* KindName(Kind kind) {
-    switch (kind) {
-    case Kind::Flush:
-        return kLogFlush;
-    case Kind::Read:
-        return kLogRead;
-    case Kind::Upload:
-        return kLogUpload;
-    case Kind::Configuration:
-        return kLogConfiguration;
-    case Kind::Other:
-        break;
-    }
-    return kLogOther;
-}
-
-// The kind of a received packet. Commands count only when they are exactly what the tool must
-// send; a packet with a stray byte is "other", so a log shows any fault in the tool's packets.
-Kind Classify(const uint8_t* packet) {
-    static const Packet flush = MakeCommand(CommandKind::Flush);
-    static const Packet read = MakeCommand(CommandKind::Read);
-    static const Packet upload = MakeCommand(CommandKind::Upload);
-    if (std::memcmp(packet, flush.data(), kPacketSize) == 0)
-        return Kind::Flush;
-    if (std::memcmp(packet, read.data(), kPacketSize) == 0)
-        return Kind::Read;
-    if (std::memcmp(packet, upload.data(), kPacketSize) == 0)
-        return Kind::Upload;
-    if (IsConfigPacket(packet))
-        return Kind::Configuration;
-    return Kind::Other;
-}
 
 bool SetRaw(int fd) {
     termios tio{};
@@ -227,7 +186,7 @@ struct BoxSim::Impl {
 
     void OnReadable();
     void OnPacket(const uint8_t* packet);
-    void Record(Kind kind, const uint8_t* packet);
+    void Record(PacketKind kind, const uint8_t* packet);
     bool WantsToSend() const;
     void Produce(int64_t now);
     bool WritePending();
@@ -305,11 +264,11 @@ void BoxSim::Impl::Stop() {
     logFile = nullptr;
 }
 
-void BoxSim::Impl::Record(Kind kind, const uint8_t* packet) {
+void BoxSim::Impl::Record(PacketKind kind, const uint8_t* packet) {
     BoxSimLogEntry entry;
     entry.ms = (NowNs() - startNs) / 1000000;
-    entry.kind = KindName(kind);
-    if (kind == Kind::Configuration)
+    entry.kind = PacketKindName(kind);
+    if (kind == PacketKind::Configuration)
         entry.config = UnpackConfigPacket(packet);
     if (logFile) {
         std::fprintf(logFile, "%s\n", FormatLogEntry(entry).c_str());
@@ -320,13 +279,13 @@ void BoxSim::Impl::Record(Kind kind, const uint8_t* packet) {
 }
 
 void BoxSim::Impl::OnPacket(const uint8_t* packet) {
-    const Kind kind = Classify(packet);
+    const PacketKind kind = ClassifyPacket(packet);
     Record(kind, packet);
-    const bool isRead = kind == Kind::Read;
+    const bool isRead = kind == PacketKind::Read;
     if (!isRead)
         requestOpen = false;
 
-    if (kind == Kind::Flush) {
+    if (kind == PacketKind::Flush) {
         uploadArmed = false;
         if (!options.babble)
             output = Output::Silent;
@@ -342,9 +301,9 @@ void BoxSim::Impl::OnPacket(const uint8_t* packet) {
                 cyclePosition = -options.leadTs;
             }
         }
-    } else if (kind == Kind::Upload) {
+    } else if (kind == PacketKind::Upload) {
         uploadArmed = true;
-    } else if (kind == Kind::Configuration) {
+    } else if (kind == PacketKind::Configuration) {
         if (uploadArmed && !options.ignoreUpload) {
             std::lock_guard<std::mutex> lock(mutex);
             std::memcpy(config.data(), packet, kPacketSize);
@@ -606,7 +565,7 @@ bool BoxSim::HungUp() const {
 
 std::string FormatLogEntry(const BoxSimLogEntry& entry) {
     char line[96];
-    if (entry.kind == kLogConfiguration)
+    if (entry.kind == PacketKindName(PacketKind::Configuration))
         std::snprintf(line, sizeof line, "%lld %s %u:%u:%u:%u:%d", static_cast<long long>(entry.ms), entry.kind.c_str(),
                       entry.config.PidA, entry.config.PidB, entry.config.PidC, entry.config.PidD, entry.config.Mode);
     else

@@ -12,7 +12,7 @@
 // ends serving, closes the pty and removes the symlink if it still points at this box.
 #pragma once
 
-#include "transfer/SwitchConfig.h"
+#include "protocol/BoxPacket.h"
 
 #include <array>
 #include <cstdint>
@@ -23,13 +23,6 @@
 inline constexpr int kLineBytesPerSecond = 150000; // 1,500,000 baud, 10 bits per byte
 // The reserved byte that --corrupt-reserved changes in every answer (flips its lowest bit).
 inline constexpr int kCorruptReservedOffset = 100;
-
-// Kinds of received packet, as logged.
-inline constexpr const char* kLogFlush = "flush";
-inline constexpr const char* kLogRead = "read";
-inline constexpr const char* kLogUpload = "upload";
-inline constexpr const char* kLogConfiguration = "configuration";
-inline constexpr const char* kLogOther = "other";
 
 struct BoxSimOptions {
     SwitchConfig config{256, 257, 258, 259, 0}; // configuration at start
@@ -52,7 +45,7 @@ struct BoxSimOptions {
 
 struct BoxSimLogEntry {
     int64_t ms = 0;      // since start
-    std::string kind;    // kLogFlush, kLogRead, kLogUpload, kLogConfiguration, kLogOther
+    std::string kind;    // PacketKindName() of the packet: "flush", "read", "upload", "configuration", ...
     SwitchConfig config; // for "configuration"
 };
 

@@ -6,9 +6,9 @@
 // names below are mapped with RootPath() (platform/RootDir.h).
 #pragma once
 
-#include "link/PacketAlign.h"
-#include "transfer/BoxPacket.h" // building, testing and unpacking packets
-#include "transfer/SwitchConfig.h"
+#include "protocol/PacketAlign.h"
+#include "protocol/BoxPacket.h" // building, testing and unpacking packets
+#include "protocol/SwitchConfig.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Alignment of a byte stream into packets, without a port.
-#include "link/PacketAlign.h"
+#include "protocol/PacketAlign.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -170,8 +170,7 @@ TEST(BoxSim, LogsEveryPacketWithItsKind) {
     std::vector<std::string> lines;
     for (std::string text; std::getline(file, text);)
         lines.push_back(text);
-    const std::vector<std::string> kinds = {kLogFlush, kLogRead, kLogUpload, kLogConfiguration, kLogOther, kLogOther};
-    EXPECT_EQ(kinds, (std::vector<std::string>{"flush", "read", "upload", "configuration", "other", "other"}));
+    const std::vector<std::string> kinds = {"flush", "read", "upload", "configuration", "ts", "other"};
     ASSERT_EQ(log.size(), kinds.size());
     ASSERT_EQ(lines.size(), kinds.size());
     for (size_t i = 0; i < kinds.size(); ++i) {

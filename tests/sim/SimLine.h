@@ -1,9 +1,9 @@
 // The tool's end of the simulated box's pty, for tests that talk to the box directly.
 #pragma once
 
-#include "link/PacketAlign.h"
+#include "protocol/PacketAlign.h"
 #include "platform/Timing.h"
-#include "transfer/BoxPacket.h"
+#include "protocol/BoxPacket.h"
 
 #include <gtest/gtest.h>
 

@@ -36,7 +36,7 @@ TEST(FlushLink, TakesOnePacketPerSleepUntilTheRingIsEmpty) {
     LinkedBox link(options);
     ASSERT_TRUE(link.Connect());
     EXPECT_EQ(FlushLinkCounting(), 1); // nothing waits: one sleep
-    EXPECT_EQ(LinkedBox::Kinds(link.WaitForLog(1)), Kinds{kLogFlush});
+    EXPECT_EQ(LinkedBox::Kinds(link.WaitForLog(1)), Kinds{"flush"});
 
     uint8_t read[kPacketSize];
     BuildCommandPacket(read, CommandKind::Read);
@@ -77,7 +77,7 @@ TEST(SendPacketFile, UploadsWholePacketsOnly) {
     EXPECT_EQ(UploadAndVerify(missing.c_str()), kTransferSendFile);
     EXPECT_EQ(SizeOf(root.Path(kReadBackFileName)), -1);
     SleepMs(100);
-    EXPECT_EQ(LinkedBox::Kinds(link.Box().Log()), (Kinds{kLogFlush, kLogFlush}));
+    EXPECT_EQ(LinkedBox::Kinds(link.Box().Log()), (Kinds{"flush", "flush"}));
 
     // 200 bytes: one packet, then 12 bytes that would pass for the start of a packet. Had they
     // been sent, the closing flush command would reach the box misaligned and be logged as "other".
@@ -88,12 +88,12 @@ TEST(SendPacketFile, UploadsWholePacketsOnly) {
     const std::string path = root.Path("upload.bin");
     WriteAll(path, file);
     EXPECT_EQ(SendPacketFile(path.c_str()), kSendFileDone);
-    const Kinds expected = Concat({{kLogFlush, kLogFlush},
-                                   Repeat(5, kLogFlush),
-                                   {kLogFlush},
-                                   Repeat(3, kLogUpload),
-                                   {kLogConfiguration},
-                                   {kLogFlush}});
+    const Kinds expected = Concat({{"flush", "flush"},
+                                   Repeat(5, "flush"),
+                                   {"flush"},
+                                   Repeat(3, "upload"),
+                                   {"configuration"},
+                                   {"flush"}});
     link.WaitForLog(expected.size());
     SleepMs(100);
     const auto log = link.Box().Log();
@@ -179,7 +179,7 @@ TEST(ReadBackFile, ThatCannotBeCreatedOrWrittenWholeIsReadResultOne) {
     EXPECT_EQ(ReadConfigurationToFile(uncreatable.c_str()), kReadCannotCreate);
     SleepMs(100);
     // No read command goes out when there is nowhere to record the answer.
-    EXPECT_EQ(LinkedBox::Kinds(link.Box().Log()), (Kinds{kLogFlush, kLogFlush}));
+    EXPECT_EQ(LinkedBox::Kinds(link.Box().Log()), (Kinds{"flush", "flush"}));
     // The whole cycle arrives, but the disk takes none of it.
     EXPECT_EQ(ReadConfigurationToFile("/dev/full"), kReadCannotCreate);
 }
@@ -213,14 +213,14 @@ TEST(Send, AnEchoingBoxSeesTheExactSequenceAndTakesTheConfiguration) {
     EXPECT_EQ(UnpackConfigPacket(config.data()), (SwitchConfig{1807, 17, 4000, 8191, 1}));
 
     // What the box saw: the upload, then the read-back.
-    const Kinds expected = Concat({Repeat(5, kLogFlush),
-                                   {kLogFlush},
-                                   Repeat(3, kLogUpload),
-                                   {kLogConfiguration},
-                                   {kLogFlush},
-                                   {kLogFlush},
-                                   Repeat(5, kLogRead),
-                                   {kLogFlush}});
+    const Kinds expected = Concat({Repeat(5, "flush"),
+                                   {"flush"},
+                                   Repeat(3, "upload"),
+                                   {"configuration"},
+                                   {"flush"},
+                                   {"flush"},
+                                   Repeat(5, "read"),
+                                   {"flush"}});
     const auto log = link.WaitForLog(expected.size());
     SleepMs(100);
     EXPECT_EQ(LinkedBox::Kinds(link.Box().Log()), expected);

@@ -3,14 +3,15 @@
 // A box packet is 188 bytes. Byte 0 is the marker 0xB8 in every packet the PC sends, byte 1 the
 // packet type. Bytes 7 to 9 are control bytes whose values depend on the kind; a configuration
 // packet carries four 13-bit PIDs (low byte first) at 22..29 and the mode byte at 30. Every other
-// byte is reserved and 0. Building and unpacking touch only the caller's buffer, so the
-// simulated box uses the very same code as the tool.
+// byte is reserved and 0. Building, classifying and unpacking touch only the caller's buffer, so
+// the simulated box and the packet trace use the very same code as the tool.
 #pragma once
 
-#include "link/PacketAlign.h"
-#include "transfer/SwitchConfig.h"
+#include "protocol/PacketAlign.h"
+#include "protocol/SwitchConfig.h"
 
 #include <cstdint>
+#include <string>
 
 // Offsets inside a box packet.
 inline constexpr int kOffsetMarker = 0;
@@ -52,3 +53,12 @@ void BuildCommandPacket(uint8_t* packet, CommandKind kind);
 bool IsConfigPacket(const uint8_t* packet);
 // The five values of a configuration packet; Mode is the mode byte, 0..255.
 SwitchConfig UnpackConfigPacket(const uint8_t* packet);
+
+// What a packet on the line is. Commands count only when they are byte for byte what the tool
+// sends; a command with a stray byte is Other, so a log or trace shows a fault in a packet.
+enum class PacketKind { Flush, Read, Upload, Configuration, Ts, Other };
+PacketKind ClassifyPacket(const uint8_t* packet);
+// "flush", "read", "upload", "configuration", "ts", "other".
+const char* PacketKindName(PacketKind kind);
+// The kind's name; for a configuration packet followed by its fields, " A:B:C:D:M".
+std::string DescribePacket(const uint8_t* packet);

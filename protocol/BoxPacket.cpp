@@ -1,5 +1,7 @@
-#include "transfer/BoxPacket.h"
+#include "protocol/BoxPacket.h"
 
+#include <array>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -17,6 +19,12 @@ void PackPid(uint8_t* entry, uint16_t pid) {
 
 uint16_t UnpackPid(const uint8_t* entry) {
     return static_cast<uint16_t>(entry[0] | ((entry[1] & kPidHighMask) << 8));
+}
+
+std::array<uint8_t, kPacketSize> CommandPacket(CommandKind kind) {
+    std::array<uint8_t, kPacketSize> packet{};
+    BuildCommandPacket(packet.data(), kind);
+    return packet;
 }
 
 } // namespace
@@ -62,4 +70,52 @@ SwitchConfig UnpackConfigPacket(const uint8_t* packet) {
     config.PidD = UnpackPid(pids + 3 * kPidEntryBytes);
     config.Mode = packet[kOffsetMode];
     return config;
+}
+
+PacketKind ClassifyPacket(const uint8_t* packet) {
+    static const auto flush = CommandPacket(CommandKind::Flush);
+    static const auto read = CommandPacket(CommandKind::Read);
+    static const auto upload = CommandPacket(CommandKind::Upload);
+    if (std::memcmp(packet, flush.data(), kPacketSize) == 0)
+        return PacketKind::Flush;
+    if (std::memcmp(packet, read.data(), kPacketSize) == 0)
+        return PacketKind::Read;
+    if (std::memcmp(packet, upload.data(), kPacketSize) == 0)
+        return PacketKind::Upload;
+    if (IsConfigPacket(packet))
+        return PacketKind::Configuration;
+    if (packet[kOffsetMarker] == kSyncTs)
+        return PacketKind::Ts;
+    return PacketKind::Other;
+}
+
+const char* PacketKindName(PacketKind kind) {
+    switch (kind) {
+    case PacketKind::Flush:
+        return "flush";
+    case PacketKind::Read:
+        return "read";
+    case PacketKind::Upload:
+        return "upload";
+    case PacketKind::Configuration:
+        return "configuration";
+    case PacketKind::Ts:
+        return "ts";
+    case PacketKind::Other:
+        break;
+    }
+    return "other";
+}
+
+std::string DescribePacket(const uint8_t* packet) {
+    const PacketKind kind = ClassifyPacket(packet);
+    std::string text = PacketKindName(kind);
+    if (kind == PacketKind::Configuration) {
+        const SwitchConfig c = UnpackConfigPacket(packet);
+        char fields[40];
+        std::snprintf(fields, sizeof fields, " %u:%u:%u:%u:%d", unsigned{c.PidA}, unsigned{c.PidB}, unsigned{c.PidC},
+                      unsigned{c.PidD}, int{c.Mode});
+        text += fields;
+    }
+    return text;
 }
