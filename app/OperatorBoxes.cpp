@@ -44,7 +44,14 @@ void RunBox(QWidget* parent, const QString& caption, const QString& text, QMessa
     QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
     if (!details.isEmpty())
         box.setDetailedText(details);
+    // A box raised in the middle of a Send (the link's own message) is answered with the normal
+    // pointer, not under the Send's wait cursor.
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
+    if (busy)
+        QApplication::restoreOverrideCursor();
 }
 
 } // namespace

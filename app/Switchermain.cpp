@@ -45,8 +45,6 @@ constexpr char16_t kBackspace = 8;
 // Characters with codes up to this one (spaces and control characters) count as blank when
 // deciding whether a PID field is filled.
 constexpr char16_t kLastBlank = 32;
-// Transfer result code for a send file that cannot be used: nothing is uploaded.
-constexpr int kCodeSendFileUnusable = 1;
 
 QString Text(const char* text) {
     return QString::fromUtf8(text);
@@ -114,8 +112,13 @@ void LinkMessageSink(const OperatorMessage& message) {
         app, [message] { ShowLinkMessage(message); }, Qt::QueuedConnection);
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+// The wait cursor while a Send or Get blocks the window; gone before any message box shows.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
 [[noreturn]] void EndProcess(int code) {
@@ -542,15 +545,7 @@ void Tfrm_Main::rdg_ModeClick(QObject* Sender) {
 // ---- Send and Get -------------------------------------------------------------------------
 
 int Tfrm_Main::SendConfiguration(TransferDetail* detail) {
-    sendFileFailed_ = false;
-    const std::string sendPath = RootPath(kSendFileName);
-    // A send file that could not be written whole is never uploaded: the box would receive a
-    // stale or partial configuration.
-    if (!WriteSendFile(sendPath.c_str(), SharedConfig())) {
-        sendFileFailed_ = true;
-        return kCodeSendFileUnusable;
-    }
-    return UploadAndVerify(sendPath.c_str(), detail);
+    return SendSwitchConfig(SharedConfig(), detail);
 }
 
 void Tfrm_Main::bt_SendClick(QObject* Sender) {
@@ -565,10 +560,12 @@ void Tfrm_Main::bt_SendClick(QObject* Sender) {
     PidD = FieldValue(txt_PidD);
 
     TransferDetail detail;
-    const int code = SendConfiguration(&detail);
-    QString details = Text(TransferResultDetails(code, detail));
-    if (sendFileFailed_)
-        details += QLatin1Char('\n') + Text(kMsgSendFileNotWritten).arg(Text(RootPath(kSendFileName)));
+    int code = 0;
+    {
+        const WaitCursor busy;
+        code = SendConfiguration(&detail);
+    }
+    const QString details = Text(TransferResultDetails(code, detail));
     if (code == 0)
         ShowBox(this, Text(kMsgProcessSuccessful), kIconInformation, details);
     else
@@ -577,21 +574,13 @@ void Tfrm_Main::bt_SendClick(QObject* Sender) {
 
 void Tfrm_Main::bt_GetClick(QObject* Sender) {
     (void)Sender;
-    uint8_t packet[kPacketSize] = {};
-    const std::string readBackPath = RootPath(kReadBackFileName);
-    if (ReadConfigurationToFile(readBackPath.c_str()) != 0)
-        return;
+    SwitchConfig box;
     {
-        const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(readBackPath.c_str(), "rb"));
-        if (!file)
-            return;
-        // A short file leaves the rest of the buffer zero, which is no configuration packet.
-        (void)std::fread(packet, 1, sizeof packet, file.get());
+        const WaitCursor busy;
+        if (GetSwitchConfig(&box) != kReadDone)
+            return; // Get tells the operator nothing, not even a failure
     }
-    if (!IsConfigPacket(packet))
-        return;
-
-    StoreSharedConfig(UnpackConfigPacket(packet));
+    StoreSharedConfig(box);
     SetPidText(txt_PidA, QString::number(PidA));
     SetPidText(txt_PidB, QString::number(PidB));
     rdg_Mode->setItemIndex(Mode);

@@ -45,7 +45,6 @@ inline constexpr int kModeSingle = 1;
 inline constexpr const char* kMsgNoCommunication = "USB no communication.";
 inline constexpr const char* kMsgProcessSuccessful = "Process successful!";
 inline constexpr const char* kMsgErrorCode = "Error %d";
-inline constexpr const char* kMsgSendFileNotWritten = "The send file %1 could not be written whole.";
 inline constexpr const char* kMsgSaveSuccessful = "File save successful!";
 inline constexpr const char* kMsgSaveError = "Error at Save.";
 inline constexpr const char* kMsgSaveException = "Error in save!";
@@ -141,7 +140,6 @@ private:
     // Set while the program itself moves the focus away from a PID field (by disabling it);
     // the exit rule follows the operator's moves only.
     bool programMovesFocus_ = false;
-    bool sendFileFailed_ = false;
     bool placed_ = false;
     // The typing limit of the PID fields, as the form sets it.
     int pidTypingLimit_ = 0;

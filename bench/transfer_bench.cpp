@@ -2,9 +2,8 @@
 //
 //   transfer_bench [--runs N]      (default 9 runs of each; prints median, min and max in ms)
 //
-// Each measurement is the whole operation as the window runs it: Send writes the send file and
-// uploads and verifies it; Get reads the box's configuration into the read-back file and unpacks
-// its first packet. The tool's files go to a temporary root directory.
+// Each measurement is the whole operation as the window and the command line run it
+// (SendSwitchConfig, GetSwitchConfig). The tool's files go to a temporary root directory.
 #include "link/Ser921.h"
 #include "platform/MessageSink.h"
 #include "platform/RootDir.h"
@@ -55,31 +54,6 @@ std::vector<double> Measure(int runs, int expected, const std::function<int()>& 
     return ms;
 }
 
-int Send(const SwitchConfig& config) {
-    const std::string sendPath = RootPath(kSendFileName);
-    if (!WriteSendFile(sendPath.c_str(), config))
-        return kTransferSendFile;
-    return UploadAndVerify(sendPath.c_str());
-}
-
-// Get as the window does it: 0 when a configuration was read and unpacked.
-int Get(SwitchConfig* shown) {
-    const std::string path = RootPath(kReadBackFileName);
-    const int read = ReadConfigurationToFile(path.c_str());
-    if (read != kReadDone)
-        return read;
-    uint8_t packet[kPacketSize] = {};
-    FILE* f = std::fopen(path.c_str(), "r+b");
-    if (!f)
-        return -1;
-    const size_t n = std::fread(packet, 1, kPacketSize, f);
-    std::fclose(f);
-    if (n != static_cast<size_t>(kPacketSize) || !IsConfigPacket(packet))
-        return -1;
-    *shown = UnpackConfigPacket(packet);
-    return 0;
-}
-
 bool RunAgainst(const char* title, BoxSimOptions options, int runs, int sendExpected, int getExpected) {
     options.linkPath = RootPath("com" + std::to_string(kPort));
     BoxSim box(options);
@@ -88,20 +62,19 @@ bool RunAgainst(const char* title, BoxSimOptions options, int runs, int sendExpe
         std::fprintf(stderr, "box: %s\n", error.c_str());
         return false;
     }
-    if (OpenLink(kPort) != 1) {
+    if (OpenLink(kPort) != 1 || !WaitReceiverReady(kReceiverStartPauseMs * 3)) {
         std::fprintf(stderr, "OpenLink failed\n");
         return false;
     }
-    SleepMs(kReceiverStartPauseMs + 100);
 
     bool ok = true;
     SwitchConfig shown;
     const auto get = Summarise(Measure(
-        runs, getExpected, [&] { return Get(&shown); }, &ok));
+        runs, getExpected, [&] { return GetSwitchConfig(&shown); }, &ok));
     const auto send = Summarise(Measure(
         runs, sendExpected,
         [&] {
-            return Send({300, 301, 302, 303, 1});
+            return SendSwitchConfig({300, 301, 302, 303, 1});
         },
         &ok));
     CloseLink();

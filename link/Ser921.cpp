@@ -8,12 +8,17 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <optional>
 
 namespace {
+
+// The receiver's start pause is slept in steps of this, so that a close ends it early.
+constexpr int kStartPauseStepMs = 5;
 
 // ---- link state -------------------------------------------------------------------------
 // The flags are read by both threads without the port lock; each is written whole.
@@ -82,6 +87,8 @@ void LeavePoll() {
 // ---- receiver thread bookkeeping ----------------------------------------------------------
 std::mutex g_threadMutex;
 bool g_receiverAlive = false;    // a receiver thread runs (guarded by g_threadMutex)
+bool g_receiverReading = false;  // ... and is past its start pause (guarded by g_threadMutex)
+std::condition_variable g_receiverReadingChanged;
 bool g_receiverJoinable = false; // g_receiver has not been joined yet
 ThreadHandle g_receiver{};
 std::atomic<uint64_t> g_receiversStarted{0};
@@ -120,7 +127,16 @@ bool ReceiverShouldEnd() {
     if (g_linkStop.load() == 0)
         return false;
     g_receiverAlive = false;
+    g_receiverReading = false;
+    g_receiverReadingChanged.notify_all();
     return true;
+}
+
+// Called by the receiver when its start pause is over.
+void ReceiverStartsReading() {
+    std::lock_guard<std::mutex> lock(g_threadMutex);
+    g_receiverReading = true;
+    g_receiverReadingChanged.notify_all();
 }
 
 // Waits for the receiver thread to end. Never from the receiver itself, and never while this
@@ -331,8 +347,9 @@ void LinkError(const char* text) {
 
 void ReceiveLoop(void*) {
     // Nothing is read during the start pause; bytes wait in the driver. A close ends it early.
-    for (int waited = 0; waited < kReceiverStartPauseMs && g_linkStop.load() == 0; waited += 5)
-        SleepMs(5);
+    for (int waited = 0; waited < kReceiverStartPauseMs && g_linkStop.load() == 0; waited += kStartPauseStepMs)
+        SleepMs(kStartPauseStepMs);
+    ReceiverStartsReading();
     for (;;) {
         if (g_linkStop.load() != 0 && ReceiverShouldEnd())
             return;
@@ -402,6 +419,14 @@ int WaitingPackets() {
 
 uint64_t DroppedPackets() {
     return g_dropped.load();
+}
+
+bool WaitReceiverReady(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(g_threadMutex);
+    // A link closed or stopped meanwhile will not get ready: no point in waiting it out.
+    return g_receiverReadingChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] {
+        return (g_receiverReading && g_connected.load() == 1) || g_linkStop.load() != 0;
+    }) && g_receiverReading && g_connected.load() == 1;
 }
 
 bool ReceiverRunning() {

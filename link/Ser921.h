@@ -54,6 +54,10 @@ int SavedPortNumber();
 int WaitingPackets();              // packets in the ring not yet taken
 uint64_t DroppedPackets();         // packets refused because the ring was full
 bool ReceiverRunning();            // a receiver thread is alive
+// Waits until the receiver reads the open link (its start pause is over): true then; false when
+// timeoutMs passed first, or the link is not open. Callers wait for this instead of sleeping the
+// pause away; a receiver that outlived a quick close and reopen is ready at once.
+bool WaitReceiverReady(int timeoutMs);
 uint64_t ReceiverThreadsStarted(); // how many receiver threads were ever started
 
 // Tests only: shortens the pause of CloseLink (resource tests run a thousand cycles).

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <new>
+#include <string_view>
 
 namespace {
 
@@ -33,6 +34,16 @@ public:
 private:
     bool owner_;
 };
+
+std::function<void(TransferStep)>& Progress() {
+    static std::function<void(TransferStep)> progress;
+    return progress;
+}
+
+void Announce(TransferStep step) {
+    if (Progress())
+        Progress()(step);
+}
 
 bool BudgetSpent() {
     return g_operationDeadline != 0 && NowMs() >= g_operationDeadline;
@@ -168,9 +179,12 @@ int SendPacketFile(const char* path) {
     if (!file) {
         result = kSendFileUnopened;
     } else {
+        Announce(TransferStep::Flushing);
         SendCommand(CommandKind::Flush, kFlushCommandsBeforeUpload);
         FlushLink();
+        Announce(TransferStep::Uploading);
         SendCommand(CommandKind::Upload, kUploadCommands);
+        Announce(TransferStep::Waiting);
         SleepMs(kUploadPauseMs);
         // Whole packets back to back; a short remainder at the end is not a packet.
         uint8_t packet[kPacketSize];
@@ -226,15 +240,11 @@ int UploadAndVerify(const char* sendPath, TransferDetail* detail) {
     if (!IsConnected())
         result = kTransferNotConnected;
     if (result == kTransferOk) {
-        const int read = ReadConfigurationToFile(readBackPath.c_str());
-        if (!IsConnected())
-            result = kTransferNotConnected;
-        else if (read == kReadCannotCreate)
-            result = kTransferReadBackCreate;
-        else if (read == kReadTimeOut)
-            result = kTransferTimeOut;
+        Announce(TransferStep::ReadingBack);
+        result = ReadBackCode(ReadConfigurationToFile(readBackPath.c_str()));
     }
     if (result == kTransferOk) {
+        Announce(TransferStep::Comparing);
         const int compared = CompareFilesDetailed(sendPath, readBackPath.c_str(), detail);
         result = compared == kCompareEqual ? kTransferOk : compared + kTransferCompareOffset;
         std::remove(readBackPath.c_str());
@@ -252,6 +262,70 @@ bool WriteSendFile(const char* path, const SwitchConfig& config) {
     // Buffered bytes reach the disk only at the close; a full disk shows up there.
     const bool closed = std::fclose(file) == 0;
     return whole && closed;
+}
+
+int ReadBackCode(int read) {
+    if (!IsConnected())
+        return kTransferNotConnected;
+    if (read == kReadCannotCreate)
+        return kTransferReadBackCreate;
+    if (read == kReadTimeOut)
+        return kTransferTimeOut;
+    return kTransferOk;
+}
+
+const char* TransferStepName(TransferStep step) {
+    switch (step) {
+    case TransferStep::Flushing:
+        return "flushing";
+    case TransferStep::Uploading:
+        return "uploading";
+    case TransferStep::Waiting:
+        return "waiting";
+    case TransferStep::ReadingBack:
+        return "reading back";
+    case TransferStep::Comparing:
+        break;
+    }
+    return "comparing";
+}
+
+void SetTransferProgress(std::function<void(TransferStep)> progress) {
+    Progress() = std::move(progress);
+}
+
+int SendSwitchConfig(const SwitchConfig& config, TransferDetail* detail) {
+    TransferDetail scratch;
+    if (!detail)
+        detail = &scratch;
+    *detail = TransferDetail{};
+    const std::string sendPath = RootPath(kSendFileName);
+    // A send file that could not be written whole is never uploaded: the box would receive a
+    // stale or partial configuration.
+    if (!WriteSendFile(sendPath.c_str(), config)) {
+        detail->unwrittenSendFile = sendPath;
+        return kTransferSendFile;
+    }
+    return UploadAndVerify(sendPath.c_str(), detail);
+}
+
+int GetSwitchConfig(SwitchConfig* config) {
+    const std::string readBackPath = RootPath(kReadBackFileName);
+    const int read = ReadConfigurationToFile(readBackPath.c_str());
+    if (read != kReadDone)
+        return read;
+    // Zeroed, so that a short file leaves no configuration packet in the buffer.
+    uint8_t packet[kPacketSize] = {};
+    FILE* file = std::fopen(readBackPath.c_str(), "rb");
+    if (!file)
+        return kReadCannotCreate;
+    (void)std::fread(packet, 1, sizeof packet, file);
+    std::fclose(file);
+    // Only the first packet counts; the rest of the cycle is not looked at.
+    if (!IsConfigPacket(packet))
+        return kReadCannotCreate;
+    *config = UnpackConfigPacket(packet);
+    return kReadDone;
 }
 
 std::string TransferResultMeaning(int code) {
@@ -272,6 +346,13 @@ std::string TransferResultDetails(int code, const TransferDetail& detail) {
                       static_cast<unsigned>(detail.sentByte), static_cast<unsigned>(detail.readByte), detail.diffCount);
         text += '\n';
         text += line;
+    }
+    if (!detail.unwrittenSendFile.empty()) {
+        // Spliced rather than printed: a path has no length limit.
+        const std::string_view format = kDetailSendFileFormat;
+        const size_t at = format.find("%s");
+        text += '\n';
+        text.append(format.substr(0, at)).append(detail.unwrittenSendFile).append(format.substr(at + 2));
     }
     return text;
 }

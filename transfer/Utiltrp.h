@@ -1,17 +1,20 @@
-// Box transfer: packets, the packet files, the upload with its verification and the read-back.
+// Box transfer: packets, the packet files, the upload with its verification and the read-back,
+// and the two operations built on them that the window, the command line and the benchmark run:
+// SendSwitchConfig() and GetSwitchConfig().
 //
-// Everything here runs on the GUI thread and talks to the box through the link (link/Ser921.h):
+// Everything here runs on one thread (the window's GUI thread, the command line's main thread) and talks to the box through the link (link/Ser921.h):
 // SendPacket() to write, TakePacket() to take what the receiver thread stored. Packet files are
 // plain sequences of 188-byte packets. Paths given to these functions are real paths; the fixed
 // names below are mapped with RootPath() (platform/RootDir.h).
 #pragma once
 
-#include "protocol/PacketAlign.h"
 #include "protocol/BoxPacket.h" // building, testing and unpacking packets
+#include "protocol/PacketAlign.h"
 #include "protocol/SwitchConfig.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 inline constexpr const char* kSendFileName = "\\CONF_KV6251.A$B";
@@ -78,6 +81,7 @@ inline constexpr const char* kTransferMeaningUnknown = "Unknown transfer result 
 inline constexpr const char* kDetailSizesFormat = "Send file: %ld bytes, read-back file: %ld bytes.";
 inline constexpr const char* kDetailDifferenceFormat =
     "First difference at byte %ld: sent 0x%02X, read back 0x%02X; differing bytes: %ld.";
+inline constexpr const char* kDetailSendFileFormat = "The send file %s could not be written whole.";
 
 // Writes one flush command, then drains the ring (bounded: gives up after 2 s of traffic).
 void FlushLink();
@@ -98,6 +102,7 @@ int ReadConfigurationToFile(const char* path);
 
 // What a technician needs beyond the result code.
 struct TransferDetail {
+    std::string unwrittenSendFile; // the send file's path, when it could not be written whole
     long sentSize = -1;  // size of the send file, when compared
     long readSize = -1;  // size of the read-back file, when compared
     long firstDiff = -1; // offset of the first differing byte (code 10)
@@ -113,7 +118,34 @@ int UploadAndVerify(const char* sendPath, TransferDetail* detail = nullptr);
 // and the file closed without error.
 bool WriteSendFile(const char* path, const SwitchConfig& config);
 
+// The transfer result code of a read-back: 11 when the link is down afterwards, else 2 for read
+// result 1, 3 for read result 2 and 0 for a recorded cycle.
+int ReadBackCode(int read);
+
+// ---- the two operations -------------------------------------------------------------------
+
+// The steps of a Send, as they begin.
+enum class TransferStep { Flushing, Uploading, Waiting, ReadingBack, Comparing };
+// "flushing", "uploading", "waiting", "reading back", "comparing".
+const char* TransferStepName(TransferStep step);
+// Called at the start of each step of every Send that follows (empty: nobody is told).
+void SetTransferProgress(std::function<void(TransferStep)> progress);
+
+// Send: writes the configuration packet to the send file in the root directory, uploads it, reads
+// the box's configuration back and compares it byte for byte. The transfer result code 0..11;
+// detail (when given) receives what the code rests on. A send file that cannot be written whole
+// is never uploaded (code 1).
+int SendSwitchConfig(const SwitchConfig& config, TransferDetail* detail = nullptr);
+
+// Get: reads the box's configuration back into the read-back file in the root directory and
+// unpacks its first packet. A read result: 0 with *config set; 1 the read-back file cannot be
+// created or read again; 2 time-out. *config is not touched unless 0.
+int GetSwitchConfig(SwitchConfig* config);
+
+// ---- texts ---------------------------------------------------------------------------------
+
 // One line that explains a transfer result code.
 std::string TransferResultMeaning(int code);
-// The details line(s) for the message box: the meaning, plus sizes or the first difference.
+// The details line(s) for the message box: the meaning, plus sizes or the first difference, and
+// the send file that could not be written.
 std::string TransferResultDetails(int code, const TransferDetail& detail);

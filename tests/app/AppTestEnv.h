@@ -270,8 +270,9 @@ protected:
         Window()->mn_Port_COM1->trigger();
         Window()->bt_Connect->click();
         ASSERT_TRUE(Window()->ConnectedLook());
-        if (waitForReceiver)
-            QTest::qWait(kReceiverStartPauseMs + 150);
+        if (waitForReceiver) {
+            ASSERT_TRUE(QTest::qWaitFor([] { return WaitReceiverReady(0); }, 3 * kReceiverStartPauseMs));
+        }
     }
 
     // Puts the focus on a control (in the active window), as the operator's Tab key does.

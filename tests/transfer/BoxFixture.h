@@ -86,7 +86,8 @@ public:
         DrainRing();
         if (OpenLink(kPort) != 1)
             return ::testing::AssertionFailure() << "OpenLink(" << kPort << ") failed";
-        SleepMs(kReceiverStartPauseMs + kSettleMs);
+        if (!WaitReceiverReady(3 * kReceiverStartPauseMs))
+            return ::testing::AssertionFailure() << "the receiver did not start reading";
         return ::testing::AssertionSuccess();
     }
 
@@ -111,8 +112,6 @@ public:
     }
 
 private:
-    static constexpr int kSettleMs = 100;
-
     static BoxSimOptions WithLink(BoxSimOptions options) {
         options.linkPath = RootPath("com" + std::to_string(kPort));
         return options;
