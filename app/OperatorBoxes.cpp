@@ -22,7 +22,7 @@ namespace {
 constexpr const char* kWidgetStyle = "Windows";
 constexpr const char* kProgramIcon = ":/pictures/program.png";
 constexpr const char* kFormFont = "MS Sans Serif";
-constexpr const char* kDesktopId = "org.example.kv6251";
+constexpr const char* kDesktopId = "com.norvell.kv6251";
 // The icon bits of the original message-box flags; the low bits chose buttons.
 constexpr int kIconMask = 0xF0;
 

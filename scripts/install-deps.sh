@@ -8,7 +8,8 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
     xvfb xauth
-    dpkg-dev file desktop-file-utils appstream
+    socat
+    dpkg-dev file desktop-file-utils appstream lintian
 )
 
 missing=()
