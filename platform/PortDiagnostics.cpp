@@ -3,8 +3,11 @@
 #include "platform/RootDir.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
@@ -108,6 +111,23 @@ std::vector<int> ProcessIds(const DiagnosticRoots& roots) {
     }
     std::sort(pids.begin(), pids.end());
     return pids;
+}
+
+// True when lexically_normal() would leave the path as it is: no empty, "." or ".." parts.
+bool IsNormalPath(std::string_view p) {
+    const bool absolute = !p.empty() && p.front() == '/';
+    size_t start = absolute ? 1 : 0;
+    if (p.size() == start)
+        return true;
+    while (true) {
+        const size_t end = std::min(p.find('/', start), p.size());
+        const std::string_view part = p.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        if (end == p.size())
+            return true;
+        start = end + 1;
+    }
 }
 
 std::string ProcessName(const DiagnosticRoots& roots, int pid) {
@@ -292,28 +312,62 @@ std::vector<std::string> ListSerialDevices(const DiagnosticRoots& roots) {
 }
 
 std::vector<ProcessInfo> FindProcessesUsing(const std::string& devicePath, const DiagnosticRoots& roots) {
-    std::vector<ProcessInfo> result;
-    if (devicePath.empty())
-        return result;
-    std::error_code ec;
-    const fs::path asGiven = fs::path(devicePath).lexically_normal();
-    fs::path resolved = fs::canonical(devicePath, ec);
-    if (ec)
-        resolved = asGiven;
-    for (int pid : ProcessIds(roots)) {
-        const fs::path fdDir = fs::path(roots.proc) / std::to_string(pid) / "fd";
-        std::error_code dirError;
-        for (fs::directory_iterator it(fdDir, dirError), end; !dirError && it != end; it.increment(dirError)) {
-            std::error_code linkError;
-            fs::path target = fs::read_symlink(it->path(), linkError);
-            if (linkError)
-                continue;
-            target = target.lexically_normal();
-            if (target == resolved || target == asGiven) {
-                result.push_back({pid, ProcessName(roots, pid)});
-                break;
-            }
+    return FindProcessesUsingEach({devicePath}, roots).front();
+}
+
+std::vector<std::vector<ProcessInfo>> FindProcessesUsingEach(const std::vector<std::string>& devicePaths,
+                                                             const DiagnosticRoots& roots) {
+    std::vector<std::vector<ProcessInfo>> result(devicePaths.size());
+    struct Wanted {
+        std::string asGiven, resolved; // both normal; empty: matches nothing
+    };
+    std::vector<Wanted> wanted;
+    for (const std::string& devicePath : devicePaths) {
+        if (devicePath.empty()) {
+            wanted.push_back({});
+            continue;
         }
+        std::error_code ec;
+        std::string asGiven = fs::path(devicePath).lexically_normal().string();
+        fs::path resolved = fs::canonical(devicePath, ec);
+        wanted.push_back({asGiven, ec ? asGiven : resolved.string()});
+    }
+    if (std::all_of(wanted.begin(), wanted.end(), [](const Wanted& w) { return w.asGiven.empty(); }))
+        return result;
+
+    // Every descriptor of every readable process is looked at, for a whole port list at once:
+    // plain readdir/readlinkat, and no normalising of the kernel's link texts, which are normal.
+    std::vector<bool> holds(wanted.size());
+    std::array<char, PATH_MAX> link{};
+    std::string normal;
+    for (int pid : ProcessIds(roots)) {
+        const std::string fdDir = roots.proc + "/" + std::to_string(pid) + "/fd";
+        DIR* dir = ::opendir(fdDir.c_str());
+        if (!dir)
+            continue; // gone, or another user's
+        std::fill(holds.begin(), holds.end(), false);
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            const ssize_t n = ::readlinkat(::dirfd(dir), entry->d_name, link.data(), link.size());
+            if (n <= 0 || static_cast<size_t>(n) >= link.size())
+                continue;
+            std::string_view target(link.data(), static_cast<size_t>(n));
+            if (!IsNormalPath(target)) {
+                normal = fs::path(target).lexically_normal().string();
+                target = normal;
+            }
+            for (size_t i = 0; i < wanted.size(); ++i)
+                if (!wanted[i].asGiven.empty() && (target == wanted[i].resolved || target == wanted[i].asGiven))
+                    holds[i] = true;
+        }
+        ::closedir(dir);
+        if (std::find(holds.begin(), holds.end(), true) == holds.end())
+            continue;
+        const ProcessInfo info{pid, ProcessName(roots, pid)};
+        for (size_t i = 0; i < wanted.size(); ++i)
+            if (holds[i])
+                result[i].push_back(info);
     }
     return result;
 }

@@ -16,6 +16,7 @@
 struct DiagnosticRoots {
     std::string dev = "/dev";
     std::string proc = "/proc";
+    std::string sys = "/sys";
     std::string mapDir; // where the com<n> links live; empty: the tool's root directory
 };
 
@@ -35,5 +36,8 @@ struct ProcessInfo {
 std::vector<std::string> ListSerialDevices(const DiagnosticRoots& roots);
 // Processes with an open descriptor on the device (the path or what it resolves to).
 std::vector<ProcessInfo> FindProcessesUsing(const std::string& devicePath, const DiagnosticRoots& roots);
+// The same for several devices in one pass over <proc>: one list per device, in the order given.
+std::vector<std::vector<ProcessInfo>> FindProcessesUsingEach(const std::vector<std::string>& devicePaths,
+                                                             const DiagnosticRoots& roots);
 // Processes whose command name is exactly `name`.
 std::vector<ProcessInfo> FindProcessesNamed(const std::string& name, const DiagnosticRoots& roots);

@@ -7,5 +7,11 @@
 
 #include <string>
 
+// The name of port n's mapping in the root directory: "com<n>".
+std::string PortMapName(int port);
+
 // The device path for a port number; empty when the number can have no device.
 std::string PortDevicePath(int port);
+// The same rule with the places given: mapDir holds the com<n> mappings (empty: there is no
+// such directory), devDir the ttyUSB devices.
+std::string PortDevicePath(int port, const std::string& mapDir, const std::string& devDir);
