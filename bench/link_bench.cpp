@@ -3,7 +3,9 @@
 //  2. whether the receiver keeps up with a peer sending at the line's rate (150,000 bytes/s),
 //     with the CPU it uses, alone and with the other core kept busy;
 //  3. the CPU the receiver uses on a silent line.
-// Usage: link_bench [seconds-at-line-rate]   (default 30)
+// Usage: link_bench [seconds-at-line-rate] [--trace FILE]   (default 30 s; --trace: with the packet
+// trace on, which must not cost the receiver a packet; the trace's lines are counted at the end)
+#include "link/PacketTrace.h"
 #include "link/Ser921.h"
 #include "platform/RootDir.h"
 #include "platform/Timing.h"
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <pty.h>
 #include <string>
@@ -139,7 +142,19 @@ Result LineRate(Peer& peer, int seconds, bool busy) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    int seconds = 30;
+    const char* tracePath = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--trace") == 0 && i + 1 < argc)
+            tracePath = argv[++i];
+        else
+            seconds = std::max(1, std::atoi(argv[i]));
+    }
+    std::string traceError;
+    if (tracePath && !StartPacketTrace(tracePath, &traceError)) {
+        std::fprintf(stderr, "trace: %s\n", traceError.c_str());
+        return 1;
+    }
     char tmpl[] = "/tmp/kv6251-bench-XXXXXX";
     if (!::mkdtemp(tmpl))
         return 1;
@@ -148,9 +163,8 @@ int main(int argc, char** argv) {
     std::string com1 = RootPath("com1");
     if (::symlink(peer.path.c_str(), com1.c_str()) != 0)
         return 1;
-    if (OpenLink(1) != 1)
+    if (OpenLink(1) != 1 || !WaitReceiverReady(3000))
         return 1;
-    SleepMs(1200); // past the receiver's start pause
 
     // 1. SendPacket while the receiver waits on the silent line.
     std::vector<int64_t> us;
@@ -186,6 +200,16 @@ int main(int argc, char** argv) {
                     static_cast<long long>(r.misaligned), static_cast<long long>(r.outOfOrder), r.cpuPercent);
     }
     CloseLink();
+    if (tracePath) {
+        StopPacketTrace();
+        std::ifstream trace(tracePath);
+        long received = 0, refused = 0;
+        for (std::string line; std::getline(trace, line);) {
+            received += line.find(" received ") != std::string::npos;
+            refused += line.find(" refused ") != std::string::npos;
+        }
+        std::printf("Trace %s: %ld packets received, %ld refused\n", tracePath, received, refused);
+    }
     ::unlink(com1.c_str());
     ::rmdir((std::string(tmpl) + "/kv6251").c_str());
     ::rmdir(tmpl);

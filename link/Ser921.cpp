@@ -1,11 +1,13 @@
 #include "link/Ser921.h"
 
+#include "link/PacketTrace.h"
 #include "platform/MessageSink.h"
 #include "platform/PortDiagnostics.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "platform/Timing.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -79,6 +81,12 @@ void ReleaseDevice() {
     device.Close();
 }
 
+// The port failed under a read or write: the link is lost until a reopen. Caller holds the port lock.
+void LoseDevice() {
+    TraceEvent("lost");
+    ReleaseDevice();
+}
+
 void LeavePoll() {
     g_pollers.fetch_sub(1, std::memory_order_release);
     g_pollers.notify_all();
@@ -86,8 +94,8 @@ void LeavePoll() {
 
 // ---- receiver thread bookkeeping ----------------------------------------------------------
 std::mutex g_threadMutex;
-bool g_receiverAlive = false;    // a receiver thread runs (guarded by g_threadMutex)
-bool g_receiverReading = false;  // ... and is past its start pause (guarded by g_threadMutex)
+bool g_receiverAlive = false;   // a receiver thread runs (guarded by g_threadMutex)
+bool g_receiverReading = false; // ... and is past its start pause (guarded by g_threadMutex)
 std::condition_variable g_receiverReadingChanged;
 bool g_receiverJoinable = false; // g_receiver has not been joined yet
 ThreadHandle g_receiver{};
@@ -190,7 +198,7 @@ int ReadBytesChecked(uint8_t* buffer, int count, bool* lost) {
         generation = g_generation.load();
         int r = Device().ReadSome(buffer, count);
         if (r < 0) {
-            ReleaseDevice();
+            LoseDevice();
             *lost = true;
             return 0;
         }
@@ -215,13 +223,13 @@ int ReadBytesChecked(uint8_t* buffer, int count, bool* lost) {
         if (wait == SerialDevice::WaitResult::Woken)
             return got; // the link is being closed; the caller looks at the stop flag
         if (wait == SerialDevice::WaitResult::HangUp || wait == SerialDevice::WaitResult::Failed) {
-            ReleaseDevice();
+            LoseDevice();
             *lost = true;
             return 0;
         }
         int r = Device().ReadSome(buffer + got, count - got);
         if (r < 0) {
-            ReleaseDevice();
+            LoseDevice();
             *lost = true;
             return 0;
         }
@@ -243,6 +251,8 @@ std::string PortName(int port) {
 int OpenLink(int port) {
     const std::string name = PortName(port);
     const std::string path = PortDevicePath(port);
+    // Reads and writes repair a lost link from inside the port lock; an operator's open does not.
+    const bool repair = t_portLockDepth > 0;
 
     const char* failure = nullptr;
     DeviceError error{ENODEV, path, "open"};
@@ -281,11 +291,13 @@ int OpenLink(int port) {
     if (failure) {
         char text[100];
         std::snprintf(text, sizeof text, failure, name.c_str());
+        TraceEvent((repair ? "cannot reopen " : "cannot open ") + name + ' ' + path + ": " + error.Describe());
         if (path.empty())
             error.path.clear();
         LinkErrorDetailed(text, path, DiagnosePortFailure(port, path, error.err, error.step));
         return 0;
     }
+    TraceEvent((repair ? "reopen " : "open ") + name + ' ' + path, !repair);
     EnsureReceiver();
     return g_connected.load();
 }
@@ -299,8 +311,10 @@ void CloseLink() {
         if (Device().IsOpen())
             Device().Wake(); // the receiver leaves its wait now instead of after a read time-out
     }
-    if (wasConnected)
+    if (wasConnected) {
+        TraceEvent("close");
         SleepMs(g_closePauseMs.load());
+    }
     WaitForReceiverEnd();
     {
         PortLockGuard lock;
@@ -314,9 +328,8 @@ int IsConnected() {
 }
 
 void SendPacket(const uint8_t* packet) {
-    if (g_linkStop.load() != 0)
-        return;
-    WriteBytes(packet, kPacketSize);
+    const bool written = g_linkStop.load() == 0 && WriteBytes(packet, kPacketSize) == kPacketSize;
+    TracePacket(written ? TraceDirection::Sent : TraceDirection::Unsent, packet);
 }
 
 int ReadBytes(uint8_t* buffer, int count) {
@@ -331,7 +344,7 @@ int WriteBytes(const uint8_t* buffer, int count) {
         // A write of n bytes is given n ms.
         int written = Device().Write(buffer, count, count);
         if (written < 0) {
-            ReleaseDevice();
+            LoseDevice();
             return 0;
         }
         return written;
@@ -347,8 +360,10 @@ void LinkError(const char* text) {
 
 void ReceiveLoop(void*) {
     // Nothing is read during the start pause; bytes wait in the driver. A close ends it early.
-    for (int waited = 0; waited < kReceiverStartPauseMs && g_linkStop.load() == 0; waited += kStartPauseStepMs)
-        SleepMs(kStartPauseStepMs);
+    // Against the clock rather than by counting steps: each sleep overshoots a little.
+    const int64_t readFrom = NowMs() + kReceiverStartPauseMs;
+    for (int64_t now = NowMs(); now < readFrom && g_linkStop.load() == 0; now = NowMs())
+        SleepMs(static_cast<int>(std::min<int64_t>(kStartPauseStepMs, readFrom - now)));
     ReceiverStartsReading();
     for (;;) {
         if (g_linkStop.load() != 0 && ReceiverShouldEnd())
@@ -362,8 +377,10 @@ void ReceiveLoop(void*) {
         // acquire: the consumer's copy of the slot next to us happened before it moved on.
         if (next == g_readIndex.load(std::memory_order_acquire)) {
             g_dropped.fetch_add(1, std::memory_order_relaxed); // full: refuse the newest
+            TracePacket(TraceDirection::Refused, g_ring[slot]);
             continue;
         }
+        TracePacket(TraceDirection::Received, g_ring[slot]);
         // release: publishes the slot's 188 bytes before the index that makes them visible.
         g_writeIndex.store(next, std::memory_order_release);
     }
@@ -424,9 +441,10 @@ uint64_t DroppedPackets() {
 bool WaitReceiverReady(int timeoutMs) {
     std::unique_lock<std::mutex> lock(g_threadMutex);
     // A link closed or stopped meanwhile will not get ready: no point in waiting it out.
-    return g_receiverReadingChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] {
-        return (g_receiverReading && g_connected.load() == 1) || g_linkStop.load() != 0;
-    }) && g_receiverReading && g_connected.load() == 1;
+    return g_receiverReadingChanged.wait_for(
+               lock, std::chrono::milliseconds(timeoutMs),
+               [] { return (g_receiverReading && g_connected.load() == 1) || g_linkStop.load() != 0; }) &&
+           g_receiverReading && g_connected.load() == 1;
 }
 
 bool ReceiverRunning() {
