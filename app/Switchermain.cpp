@@ -5,6 +5,7 @@
 #include "files/NumberText.h"
 #include "files/PortFile.h"
 #include "files/SwiFile.h"
+#include "link/PacketTrace.h"
 #include "link/Ser921.h"
 #include "platform/MessageSink.h"
 #include "platform/PortMap.h"
@@ -78,17 +79,8 @@ std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-QString LinkMessageDetails(const OperatorMessage& message) {
-    QStringList lines;
-    if (!message.device.empty())
-        lines << Text(kMsgLinkDevice).arg(Text(message.device));
-    if (!message.reason.empty())
-        lines << Text(message.reason);
-    return lines.join(QLatin1Char('\n'));
-}
-
 void ShowLinkMessage(const OperatorMessage& message) {
-    ShowBox(frm_Main, Text(message.text), message.flags, LinkMessageDetails(message));
+    ShowBox(frm_Main, Text(message.text), message.flags, Text(MessageDetails(message)));
     if (frm_Main)
         frm_Main->CheckLinkLook();
 }
@@ -122,6 +114,7 @@ public:
 };
 
 [[noreturn]] void EndProcess(int code) {
+    StopPacketTrace(); // the last lines of a trace are still in memory
     std::fflush(nullptr);
     std::_Exit(code);
 }

@@ -50,7 +50,6 @@ inline constexpr const char* kMsgSaveError = "Error at Save.";
 inline constexpr const char* kMsgSaveException = "Error in save!";
 inline constexpr const char* kMsgCannotOpen = "Cannot open input file.";
 inline constexpr const char* kMsgCorrupted = "File corrupted!";
-inline constexpr const char* kMsgLinkDevice = "Device: %1";
 // The port panel: " %d" after a choice from the menu, " %d " after loading the port file.
 inline constexpr const char* kPortChosenFormat = " %d";
 inline constexpr const char* kPortLoadedFormat = " %d ";

@@ -1,5 +1,7 @@
 #include "files/NumberText.h"
 
+#include <algorithm>
+
 namespace {
 
 // The C library's isspace() in the "C" locale, without depending on the process locale.
@@ -35,4 +37,21 @@ uint16_t TextToU16(std::string_view text) {
 // Since C++20 the conversion to a signed type is defined as modulo 2^16.
 int16_t TextToI16(std::string_view text) {
     return static_cast<int16_t>(TextToU16(text));
+}
+
+bool ParseDecimal(std::string_view text, uint32_t* value) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    if (text.empty())
+        return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (!IsDigit(c))
+            return false;
+        v = std::min<uint64_t>(v * 10 + static_cast<uint64_t>(c - '0'), UINT32_MAX);
+    }
+    *value = static_cast<uint32_t>(v);
+    return true;
 }

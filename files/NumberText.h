@@ -9,3 +9,8 @@
 
 uint16_t TextToU16(std::string_view text);
 int16_t TextToI16(std::string_view text);
+
+// A strict reading, for input that must be one number and nothing else: blanks around it are
+// allowed, then only digits (no sign). False when there are no digits or anything else; the
+// value saturates at UINT32_MAX instead of wrapping.
+bool ParseDecimal(std::string_view text, uint32_t* value);

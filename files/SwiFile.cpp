@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int kSwiFieldCount = 5;
 constexpr char kPidSeparator = ':';
 constexpr char kLineEnd = '\n';
 
@@ -65,7 +64,7 @@ SwiParseResult ParseSwi(const char* data, size_t size) {
 
     FieldSplitter splitter(data, data + length);
     const char separators[kSwiFieldCount] = {kPidSeparator, kPidSeparator, kPidSeparator, kLineEnd, kLineEnd};
-    std::string_view fields[kSwiFieldCount];
+    auto& fields = result.texts;
     while (result.fields < kSwiFieldCount && splitter.Next(separators[result.fields], &fields[result.fields]))
         ++result.fields;
     if (!result.Complete())
@@ -79,7 +78,8 @@ SwiParseResult ParseSwi(const char* data, size_t size) {
     return result;
 }
 
-SwiLoadResult LoadSwiFile(const std::string& path, SwitchConfig* config) {
+SwiLoadResult LoadSwiFile(const std::string& path, SwitchConfig* config,
+                          std::array<std::string, kSwiFieldCount>* texts) {
     // Read-only: opening must not need write access. Non-blocking, so that a FIFO chosen in the
     // dialog cannot hang the window; anything but a regular file is refused below.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -114,6 +114,9 @@ SwiLoadResult LoadSwiFile(const std::string& path, SwitchConfig* config) {
         return SwiLoadResult::Corrupted;
     if (config)
         *config = parsed.config;
+    if (texts)
+        for (int i = 0; i < kSwiFieldCount; ++i)
+            (*texts)[static_cast<size_t>(i)] = std::string(parsed.texts[static_cast<size_t>(i)]);
     return SwiLoadResult::Ok;
 }
 

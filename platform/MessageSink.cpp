@@ -13,6 +13,18 @@ void SetMessageSink(MessageSink sink) {
     g_sink = std::move(sink);
 }
 
+std::string MessageDetails(const OperatorMessage& message) {
+    std::string details;
+    if (!message.device.empty())
+        details = "Device: " + message.device;
+    if (!message.reason.empty()) {
+        if (!details.empty())
+            details += '\n';
+        details += message.reason;
+    }
+    return details;
+}
+
 void ShowOperatorMessage(const OperatorMessage& message) {
     MessageSink sink;
     {
@@ -24,8 +36,7 @@ void ShowOperatorMessage(const OperatorMessage& message) {
         return;
     }
     std::fprintf(stderr, "%s\n", message.text.c_str());
-    if (!message.device.empty())
-        std::fprintf(stderr, "  device: %s\n", message.device.c_str());
-    if (!message.reason.empty())
-        std::fprintf(stderr, "  %s\n", message.reason.c_str());
+    const std::string details = MessageDetails(message);
+    if (!details.empty())
+        std::fprintf(stderr, "%s\n", details.c_str());
 }

@@ -27,5 +27,9 @@ using MessageSink = std::function<void(const OperatorMessage&)>;
 // Installs the sink (an empty function restores the standard-error fallback).
 void SetMessageSink(MessageSink sink);
 
+// The message's details, as the operator reads them under the main text: "Device: <path>" and
+// the reason, one per line; empty when the message has neither.
+std::string MessageDetails(const OperatorMessage& message);
+
 // Hands the message to the installed sink.
 void ShowOperatorMessage(const OperatorMessage& message);

@@ -319,8 +319,9 @@ int GetSwitchConfig(SwitchConfig* config) {
     FILE* file = std::fopen(readBackPath.c_str(), "rb");
     if (!file)
         return kReadCannotCreate;
-    (void)std::fread(packet, 1, sizeof packet, file);
+    const size_t got = std::fread(packet, 1, sizeof packet, file);
     std::fclose(file);
+    (void)got; // a short file leaves zeros behind, which are no configuration packet
     // Only the first packet counts; the rest of the cycle is not looked at.
     if (!IsConfigPacket(packet))
         return kReadCannotCreate;

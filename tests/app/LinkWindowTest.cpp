@@ -1,6 +1,8 @@
 // The window against a simulated box on a pseudo-terminal: Connect and Disconnect with the
 // connection look, a failed Connect, a link that stops by itself, Send and Get.
 #include "AppTestEnv.h"
+#include "ChildProcess.h"
+#include "Transcript.h"
 #include "platform/MessageSink.h"
 #include "transfer/Utiltrp.h"
 
@@ -235,6 +237,8 @@ TEST_F(LinkWindowTest, SuccessfulSendReportsSuccessAndTheBoxHoldsTheConfiguratio
 
     const std::array<uint8_t, 188> held = box->Configuration();
     EXPECT_EQ(UnpackConfigPacket(held.data()), (SwitchConfig{256, 257, 258, 259, 0}));
+    EXPECT_TRUE(QTest::qWaitFor([box] { return box->Log().size() >= SendTranscript().size(); }, 2000));
+    EXPECT_EQ(LogWithoutTimes(*box), SendTranscript());
     EXPECT_EQ(ReadBytes(TempRoot::Fixed(kSendFileName)).size(), 188u);
     EXPECT_FALSE(std::filesystem::exists(TempRoot::Fixed(kReadBackFileName)));
     ExpectLook(w, kConnected);
@@ -305,6 +309,37 @@ TEST_F(LinkWindowTest, GetShowsTheBoxConfiguration) {
         w->bt_Disconnect->click();
     }
     EXPECT_TRUE(driver->boxes.empty()); // Get reports nothing
+}
+
+TEST_F(LinkWindowTest, GetAndSaveWriteWhatTheCommandLineGets) {
+    const struct {
+        const char* legend;
+        SwitchConfig box;
+        const char* swi;
+    } cases[] = {
+        {"Double: all four PIDs", {11, 22, 33, 44, 0}, "11:22:33:44\n0\n"},
+        {"mode byte 5 shows Single, and the emptied Switch B saves as 0", {11, 22, 300, 44, 5}, "11:22:0:0\n1\n"},
+    };
+    Tfrm_Main* w = Open();
+    const std::string windowFile = TempRoot::Fixed("window.swi");
+    const std::string cliFile = TempRoot::Fixed("cli.swi");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        BoxSimOptions options;
+        options.config = c.box;
+        StartBox(options);
+        ConnectToBox();
+        w->bt_GetClick(w->bt_Get);
+        driver->ChooseFile(QString::fromStdString(windowFile));
+        w->bt_SaveClick(w->bt_Save);
+        w->bt_Disconnect->click();
+
+        const ChildResult cli = RunChild({KV_CLI_EXE, "get", "--port", "1", "--save", cliFile});
+        EXPECT_EQ(cli.status, 0) << cli.err;
+        EXPECT_EQ(ReadBytes(windowFile), c.swi);
+        EXPECT_EQ(cli.out, c.swi);
+        EXPECT_EQ(ReadBytes(cliFile), c.swi);
+    }
 }
 
 TEST_F(LinkWindowTest, GetFromASilentBoxChangesNothing) {
