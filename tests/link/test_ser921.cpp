@@ -3,11 +3,13 @@
 #include "LinkTestEnv.h"
 #include "PtyPeer.h"
 
+#include "link/PacketTrace.h"
 #include "link/Ser921.h"
 #include "platform/SerialDevice.h"
 
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/file.h>
 
 namespace {
@@ -388,6 +390,9 @@ TEST_F(LinkReceiver, TakePacketOnAnEmptyRingLeavesTheBufferAlone) {
 }
 
 TEST_F(LinkReceiver, TheRingWrapsAndAStalledConsumerLosesNoWaitingPacket) {
+    // With the packet trace on: it must keep up with the receiver, line for line.
+    const std::string tracePath = RootPath("trace.log");
+    ASSERT_TRUE(StartPacketTrace(tracePath, nullptr));
     PtyPeer peer;
     peer.LinkAs(ComPath(1));
     ASSERT_EQ(OpenLink(1), 1);
@@ -424,6 +429,16 @@ TEST_F(LinkReceiver, TheRingWrapsAndAStalledConsumerLosesNoWaitingPacket) {
     ASSERT_EQ(got.size(), static_cast<size_t>(kRingSlots - 1));
     for (uint32_t i = 0; i < got.size(); ++i)
         ASSERT_EQ(got[i], NumberedPacket(kFirst + i)) << "waiting packet " << i;
+
+    StopPacketTrace();
+    std::ifstream trace(tracePath);
+    long received = 0, refused = 0;
+    for (std::string line; std::getline(trace, line);) {
+        received += line.find(" received ") != std::string::npos;
+        refused += line.find(" refused ") != std::string::npos;
+    }
+    EXPECT_EQ(received, kFirst + kRingSlots - 1);
+    EXPECT_EQ(refused, kStalled - (kRingSlots - 1));
 }
 
 TEST_F(LinkReceiver, CloseMidPacketDropsTheHalfAndPacketsSurviveCloseAndOpen) {
