@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -21,6 +22,8 @@ namespace {
 
 // The receiver's start pause is slept in steps of this, so that a close ends it early.
 constexpr int kStartPauseStepMs = 5;
+// The receiver's pause before each packet, and after a read that brought nothing.
+constexpr int kReceiverIdleSleepMs = 1;
 
 // ---- link state -------------------------------------------------------------------------
 // The flags are read by both threads without the port lock; each is written whole.
@@ -28,7 +31,6 @@ std::atomic<uint8_t> g_linkStop{0};    // 1 while the link is being or has been 
 std::atomic<int> g_connected{0};       // 1 while the port is open and configured
 std::atomic<int> g_savedPort{0};       // the port of the last OpenLink; reopens use it
 std::atomic<uint64_t> g_generation{0}; // counts successful opens, so a reader can tell a reopen
-std::atomic<int> g_closePauseMs{kCloseLinkPauseMs};
 
 // The port lock and the device live for the whole process and are never destroyed: a thread
 // may still be inside a read when static destructors would run.
@@ -36,9 +38,12 @@ std::recursive_mutex& PortLock() {
     static auto* lock = new std::recursive_mutex;
     return *lock;
 }
+std::unique_ptr<SerialDevice>& DeviceSlot() {
+    static auto* slot = new std::unique_ptr<SerialDevice>(new SerialDevice);
+    return *slot;
+}
 SerialDevice& Device() {
-    static auto* device = new SerialDevice;
-    return *device;
+    return *DeviceSlot();
 }
 
 // Threads waiting for input on Device() outside the port lock. The device is closed only after
@@ -99,7 +104,6 @@ bool g_receiverReading = false; // ... and is past its start pause (guarded by g
 std::condition_variable g_receiverReadingChanged;
 bool g_receiverJoinable = false; // g_receiver has not been joined yet
 ThreadHandle g_receiver{};
-std::atomic<uint64_t> g_receiversStarted{0};
 
 void JoinFinishedReceiverLocked(std::unique_lock<std::mutex>& lock) {
     if (!g_receiverJoinable || IsCurrentThread(g_receiver))
@@ -126,7 +130,6 @@ void EnsureReceiver() {
     g_receiver = handle;
     g_receiverAlive = true;
     g_receiverJoinable = true;
-    g_receiversStarted.fetch_add(1);
 }
 
 // Called by the receiver when it saw the stop flag: ends it unless the link was opened again.
@@ -178,14 +181,14 @@ void LinkErrorDetailed(const char* text, const std::string& device, const std::s
 }
 
 // Reads up to count bytes within count + 50 ms. *lost is set when the link was found down or
-// went down (the caller must not join bytes from before and after that).
-int ReadBytesChecked(uint8_t* buffer, int count, bool* lost) {
+// went down (the caller must not join bytes from before and after that); *generation tells which
+// open of the port the bytes came from.
+int ReadBytesChecked(uint8_t* buffer, int count, bool* lost, uint64_t* generation) {
     *lost = false;
     if (count <= 0)
         return 0;
     const int64_t deadline = NowUs() + (static_cast<int64_t>(count) + kReadExtraMs) * 1000;
     int got = 0;
-    uint64_t generation = 0;
     {
         PortLockGuard lock;
         if (g_connected.load() == 0) {
@@ -195,7 +198,7 @@ int ReadBytesChecked(uint8_t* buffer, int count, bool* lost) {
                 OpenLink(g_savedPort.load());
             return 0;
         }
-        generation = g_generation.load();
+        *generation = g_generation.load();
         int r = Device().ReadSome(buffer, count);
         if (r < 0) {
             LoseDevice();
@@ -216,7 +219,7 @@ int ReadBytesChecked(uint8_t* buffer, int count, bool* lost) {
         if (wait == SerialDevice::WaitResult::TimedOut)
             return got;
         PortLockGuard lock;
-        if (g_connected.load() == 0 || g_generation.load() != generation) {
+        if (g_connected.load() == 0 || g_generation.load() != *generation) {
             *lost = true;
             return 0;
         }
@@ -313,7 +316,7 @@ void CloseLink() {
     }
     if (wasConnected) {
         TraceEvent("close");
-        SleepMs(g_closePauseMs.load());
+        SleepMs(kCloseLinkPauseMs);
     }
     WaitForReceiverEnd();
     {
@@ -334,7 +337,8 @@ void SendPacket(const uint8_t* packet) {
 
 int ReadBytes(uint8_t* buffer, int count) {
     bool lost = false;
-    return ReadBytesChecked(buffer, count, &lost);
+    uint64_t generation = 0;
+    return ReadBytesChecked(buffer, count, &lost, &generation);
 }
 
 int WriteBytes(const uint8_t* buffer, int count) {
@@ -368,7 +372,7 @@ void ReceiveLoop(void*) {
     for (;;) {
         if (g_linkStop.load() != 0 && ReceiverShouldEnd())
             return;
-        SleepMs(1);
+        SleepMs(kReceiverIdleSleepMs);
         const int slot = g_writeIndex.load(std::memory_order_relaxed);
         // The slot at the write index is never one the consumer may copy, full ring or not.
         if (!ReadPacket(g_ring[slot]))
@@ -393,13 +397,16 @@ int ReadPacket(uint8_t* destination) {
             if (g_linkStop.load() != 0)
                 return 0;
             bool lost = false;
-            int n = ReadBytesChecked(assembly.FillPointer(), assembly.Missing(), &lost);
+            uint64_t generation = 0;
+            int n = ReadBytesChecked(assembly.FillPointer(), assembly.Missing(), &lost, &generation);
+            // Never join bytes from before and after a lost link, nor bytes of two opens of the
+            // port (a write on the other thread may have reopened it between two reads).
             if (lost)
-                assembly.Reset(); // never join bytes from before and after a lost link
+                assembly.Reset();
             else
-                assembly.Filled(n);
+                assembly.Filled(n, generation);
             if (n == 0)
-                SleepMs(1);
+                SleepMs(kReceiverIdleSleepMs);
         }
         if (assembly.Align()) {
             std::memcpy(destination, assembly.buffer, kPacketSize);
@@ -424,15 +431,6 @@ int TakePacket(uint8_t* buffer) {
 int LinkStopFlag() {
     return g_linkStop.load();
 }
-int SavedPortNumber() {
-    return g_savedPort.load();
-}
-
-int WaitingPackets() {
-    int w = g_writeIndex.load(std::memory_order_acquire);
-    int r = g_readIndex.load(std::memory_order_acquire);
-    return (w - r + kRingSlots) % kRingSlots;
-}
 
 uint64_t DroppedPackets() {
     return g_dropped.load();
@@ -447,15 +445,13 @@ bool WaitReceiverReady(int timeoutMs) {
            g_receiverReading && g_connected.load() == 1;
 }
 
+void UseSerialDevice(std::unique_ptr<SerialDevice> device) {
+    PortLockGuard lock;
+    ReleaseDevice();
+    DeviceSlot() = std::move(device);
+}
+
 bool ReceiverRunning() {
     std::lock_guard<std::mutex> lock(g_threadMutex);
     return g_receiverAlive;
-}
-
-uint64_t ReceiverThreadsStarted() {
-    return g_receiversStarted.load();
-}
-
-void SetCloseLinkPauseForTesting(int ms) {
-    g_closePauseMs.store(ms);
 }

@@ -20,10 +20,12 @@
 #include "protocol/PacketAlign.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+class SerialDevice;
+
 inline constexpr int kRingSlots = 2000;
-inline constexpr int kPortQueueBytes = kPacketSize;
 inline constexpr int kReceiverStackBytes = 30000;
 inline constexpr int kReceiverStartPauseMs = 1000;
 inline constexpr int kCloseLinkPauseMs = 300;
@@ -51,14 +53,16 @@ int TakePacket(uint8_t* buffer);
 // Observers, for the window and for tests.
 int LinkStopFlag();
 int SavedPortNumber();
-int WaitingPackets();              // packets in the ring not yet taken
-uint64_t DroppedPackets();         // packets refused because the ring was full
-bool ReceiverRunning();            // a receiver thread is alive
+int WaitingPackets();      // packets in the ring not yet taken
+uint64_t DroppedPackets(); // packets refused because the ring was full
+bool ReceiverRunning();    // a receiver thread is alive
 // Waits until the receiver reads the open link (its start pause is over): true then; false when
 // timeoutMs passed first, or the link is not open. Callers wait for this instead of sleeping the
 // pause away; a receiver that outlived a quick close and reopen is ready at once.
 bool WaitReceiverReady(int timeoutMs);
 uint64_t ReceiverThreadsStarted(); // how many receiver threads were ever started
 
-// Tests only: shortens the pause of CloseLink (resource tests run a thousand cycles).
-void SetCloseLinkPauseForTesting(int ms);
+// The serial device the link opens ports with (a termios device unless replaced). Call it while
+// the link is closed. A pseudo-terminal takes any line settings; a device that refuses
+// them, as a driver without 1,500,000 baud does, can only be put in place this way.
+void UseSerialDevice(std::unique_ptr<SerialDevice> device);

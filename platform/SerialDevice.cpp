@@ -15,15 +15,7 @@
 
 namespace {
 
-std::atomic<bool> g_refuseSettings{false};
-
 constexpr speed_t kLineSpeed = B1500000;
-
-timespec ToTimespec(int64_t us) {
-    if (us < 0)
-        us = 0;
-    return timespec{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
-}
 
 } // namespace
 
@@ -38,10 +30,6 @@ std::string DeviceError::Describe() const {
 
 SerialDevice::~SerialDevice() {
     Close();
-}
-
-void SerialDevice::RefuseSettingsForTesting(bool refuse) {
-    g_refuseSettings.store(refuse);
 }
 
 bool SerialDevice::Open(const std::string& path, DeviceError* error) {
@@ -95,8 +83,6 @@ SerialDevice::ConfigureResult SerialDevice::Configure(DeviceError* error) {
     ::cfsetispeed(&tio, kLineSpeed);
     ::cfsetospeed(&tio, kLineSpeed);
 
-    if (g_refuseSettings.load())
-        return fail(ConfigureResult::Refused, "tcsetattr", EINVAL);
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0)
         return fail(ConfigureResult::Refused, "tcsetattr", errno);
 
@@ -120,7 +106,7 @@ SerialDevice::WaitResult SerialDevice::WaitReadable(int timeoutMs) {
     const int64_t deadline = NowUs() + static_cast<int64_t>(timeoutMs) * 1000;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     for (;;) {
-        timespec left = ToTimespec(deadline - NowUs());
+        timespec left = TimespecFromUs(deadline - NowUs());
         int r = ::ppoll(fds, 2, &left, nullptr);
         if (r < 0) {
             if (errno == EINTR)
@@ -173,7 +159,7 @@ int SerialDevice::Write(const uint8_t* buffer, int n, int timeoutMs) {
         if (left <= 0)
             break;
         pollfd pfd{fd_, POLLOUT, 0};
-        timespec ts = ToTimespec(left);
+        timespec ts = TimespecFromUs(left);
         int p = ::ppoll(&pfd, 1, &ts, nullptr);
         if (p < 0 && errno != EINTR)
             return -1;

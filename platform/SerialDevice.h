@@ -28,12 +28,13 @@ public:
     enum class WaitResult { Readable, TimedOut, HangUp, Woken, Failed };
 
     SerialDevice() = default;
-    ~SerialDevice();
+    virtual ~SerialDevice();
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
     bool Open(const std::string& path, DeviceError* error);
-    ConfigureResult Configure(DeviceError* error);
+    // Virtual for the one thing a pseudo-terminal cannot act: a driver that refuses the settings.
+    virtual ConfigureResult Configure(DeviceError* error);
 
     // Waits at most timeoutMs for input.
     WaitResult WaitReadable(int timeoutMs);
@@ -47,9 +48,6 @@ public:
 
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
-
-    // Tests only: makes Configure() refuse the line settings, as a driver without 1.5 Mbaud does.
-    static void RefuseSettingsForTesting(bool refuse);
 
 private:
     int fd_ = -1;
