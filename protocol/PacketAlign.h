@@ -29,10 +29,23 @@ inline int FindSync(const uint8_t* data, int n) {
 struct PacketAssembler {
     uint8_t buffer[kPacketSize] = {};
     int filled = 0;
+    uint64_t source = 0; // where the bytes in the buffer came from (see Filled)
 
     int Missing() const { return kPacketSize - filled; }
     uint8_t* FillPointer() { return buffer + filled; }
     void Filled(int n) { filled += n; }
+    // n bytes were written at FillPointer(), read from the given source (an open of the port).
+    // Bytes of two sources never make one packet: the earlier ones are dropped.
+    void Filled(int n, uint64_t from) {
+        if (n <= 0)
+            return;
+        if (filled > 0 && from != source) {
+            std::memmove(buffer, buffer + filled, static_cast<size_t>(n));
+            filled = 0;
+        }
+        source = from;
+        filled += n;
+    }
     void Reset() { filled = 0; }
 
     // Call when the buffer is full. True: it holds an aligned packet (and is left full; Reset
