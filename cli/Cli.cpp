@@ -1,7 +1,6 @@
 #include "cli/Cli.h"
 
 #include "cli/Json.h"
-#include "files/AtomicWrite.h"
 #include "files/NumberText.h"
 #include "files/PortFile.h"
 #include "files/SwiFile.h"
@@ -41,8 +40,6 @@ constexpr int kExitUnavailable = 69; // the port cannot be opened or configured
 constexpr int kExitCannotWrite = 74; // --save, --trace or standard output cannot be written
 
 constexpr const char* kProgram = "kv6251-cli";
-// PIDs travel in 13 bits: anything above would reach the box as another PID.
-constexpr uint32_t kLargestPid = 8191;
 // The receiver starts reading a second after the open; give it that three times over.
 constexpr int kReceiverReadyLimitMs = 3 * kReceiverStartPauseMs;
 constexpr const char* kPidNames[] = {"PidA", "PidB", "PidC", "PidD"};
@@ -242,11 +239,11 @@ std::optional<DataError> CheckFields(const std::array<std::string, kSwiFieldCoun
             return DataError{kExitBadData, std::string(name) + " '" + field + "' is not a number"};
     }
     for (int i = 0; i < 4; ++i) {
-        if (values[i] > kLargestPid) {
+        if (values[i] > kPidMask) {
             char text[160];
             std::snprintf(text, sizeof text,
                           "%s %u is above %u: a PID travels in 13 bits, and the box would receive %u instead",
-                          kPidNames[i], values[i], kLargestPid, values[i] & kLargestPid);
+                          kPidNames[i], values[i], unsigned{kPidMask}, values[i] & kPidMask);
             return DataError{kExitBadData, text};
         }
     }
@@ -530,7 +527,7 @@ int RunSend(const Options& options, Report* report) {
     return WithLink(options, "send", report, [&](ProgressLine&) {
         TransferDetail detail;
         const int code = SendSwitchConfig(config, &detail);
-        report->text = code == kTransferOk ? "Process successful!" : "Error " + std::to_string(code);
+        report->text = TransferResultText(code);
         report->output = report->text + "\n";
         std::vector<std::string> lines;
         SplitLines(TransferResultDetails(code, detail), &lines);
@@ -546,7 +543,7 @@ int RunGet(const Options& options, Report* report) {
         SwitchConfig box;
         const int code = ReadBackCode(GetSwitchConfig(&box));
         if (code != kTransferOk) {
-            report->text = "Error " + std::to_string(code);
+            report->text = TransferResultText(code);
             report->meaning = TransferResultMeaning(code);
             return code;
         }

@@ -1,6 +1,7 @@
 #include "files/PortFile.h"
 
 #include "files/AtomicWrite.h"
+#include "files/ReadUpTo.h"
 #include "platform/RootDir.h"
 
 #include <cerrno>
@@ -31,18 +32,10 @@ bool LoadPortSetting(int16_t* port) {
     if (fd < 0)
         return false;
     unsigned char bytes[kPortFileSize] = {};
-    size_t got = 0;
-    while (got < kPortFileSize) {
-        ssize_t n = ::read(fd, bytes + got, kPortFileSize - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
+    const ssize_t got = ReadUpTo(fd, bytes, kPortFileSize);
     ::close(fd);
     // A short file is a damaged one; half a number is no port setting.
-    if (got < kPortFileSize)
+    if (got < static_cast<ssize_t>(kPortFileSize))
         return false;
     *port = static_cast<int16_t>(static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)));
     return true;

@@ -2,6 +2,7 @@
 
 #include "files/AtomicWrite.h"
 #include "files/NumberText.h"
+#include "files/ReadUpTo.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -87,27 +88,18 @@ SwiLoadResult LoadSwiFile(const std::string& path, SwitchConfig* config,
         return SwiLoadResult::CannotOpen;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
+        errno = err;
         return SwiLoadResult::CannotOpen;
     }
     char text[kSwiReadLimit];
-    size_t got = 0;
-    bool readFailed = false;
-    while (got < kSwiReadLimit) {
-        ssize_t n = ::read(fd, text + got, kSwiReadLimit - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            readFailed = true;
-        if (n <= 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
+    const ssize_t got = ReadUpTo(fd, text, kSwiReadLimit);
     ::close(fd);
-    if (readFailed)
+    if (got < 0)
         return SwiLoadResult::CannotOpen;
 
-    SwiParseResult parsed = ParseSwi(text, got);
+    SwiParseResult parsed = ParseSwi(text, static_cast<size_t>(got));
     // A mode below 0 names no output mode; taking it would leave the mode group without a
     // selection. Such a file is as unusable as one with a field missing.
     if (!parsed.Complete() || parsed.config.Mode < 0)

@@ -27,7 +27,7 @@ SwiParseResult ParseSwi(const char* data, size_t size);
 
 enum class SwiLoadResult { Ok, CannotOpen, Corrupted };
 // Opens the file read-only and parses its first 50 bytes. *config (and *texts, the fields as
-// written, when given) are written only on Ok.
+// written, when given) are written only on Ok. On CannotOpen, errno says why.
 SwiLoadResult LoadSwiFile(const std::string& path, SwitchConfig* config,
                           std::array<std::string, kSwiFieldCount>* texts = nullptr);
 

@@ -1,6 +1,7 @@
 #include "platform/PortDiagnostics.h"
 
 #include "platform/RootDir.h"
+#include "platform/SerialDevice.h"
 
 #include <algorithm>
 #include <array>
@@ -396,7 +397,7 @@ std::string DiagnosePortFailure(int port, const std::string& devicePath, int err
     }
     // The same first line the device gives for the failure, then what it means.
     const std::string stepName = step.empty() ? std::string("open") : step;
-    out += stepName + " " + devicePath + (err != 0 ? ": " + std::string(std::strerror(err)) : std::string()) + "\n";
+    out += DeviceError{err, devicePath, stepName}.Describe() + "\n";
 
     if (err == EACCES || err == EPERM) {
         ExplainPermission(devicePath, &out);

@@ -23,6 +23,12 @@ int64_t NowMs() {
     return NowUs() / 1000;
 }
 
+timespec TimespecFromUs(int64_t us) {
+    if (us < 0)
+        us = 0;
+    return timespec{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
+}
+
 namespace {
 
 struct ThreadStart {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <pthread.h>
 
 void SleepMs(int ms);
@@ -15,6 +16,9 @@ void SleepMs(int ms);
 int64_t NowMs();
 // Microseconds on the monotonic clock.
 int64_t NowUs();
+
+// A span of microseconds as a timespec, for ppoll; a negative span counts as none.
+timespec TimespecFromUs(int64_t us);
 
 using ThreadHandle = pthread_t;
 

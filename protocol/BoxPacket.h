@@ -20,7 +20,6 @@ inline constexpr int kOffsetControl = 7; // three control bytes, 7..9
 inline constexpr int kControlBytes = 3;
 inline constexpr int kOffsetCommandSelector = 9; // tells the flush command from the read command
 inline constexpr int kOffsetPids = 22;           // four PID entries of two bytes each
-inline constexpr int kPidCount = 4;
 inline constexpr int kPidEntryBytes = 2;
 inline constexpr int kOffsetMode = 30;
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+inline constexpr int kPidCount = 4; // PidA, PidB, PidC, PidD
+
 struct SwitchConfig {
     uint16_t PidA = 0; // Switch A, first PID
     uint16_t PidB = 0; // Switch A, second PID

@@ -128,12 +128,6 @@ void RemoveLinkIfOurs(const std::string& linkPath, const std::string& target) {
         ::unlink(linkPath.c_str());
 }
 
-timespec ToTimespec(int64_t ns) {
-    if (ns < 0)
-        ns = 0;
-    return timespec{static_cast<time_t>(ns / kNsPerSecond), static_cast<long>(ns % kNsPerSecond)};
-}
-
 int64_t NowNs() {
     return NowUs() * 1000;
 }
@@ -495,7 +489,7 @@ void BoxSim::Impl::Serve() {
             fds[1] = {master, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0};
             count = 2;
         }
-        timespec ts = ToTimespec(timeoutNs);
+        timespec ts = TimespecFromUs((timeoutNs + 999) / 1000); // never wake before the time
         int r = ::ppoll(fds, count, timeoutNs < 0 ? nullptr : &ts, nullptr);
         if (r < 0 && errno != EINTR)
             return;
@@ -544,7 +538,7 @@ std::string BoxSim::SlavePath() const {
     return impl_->slavePath;
 }
 
-std::array<uint8_t, 188> BoxSim::Configuration() const {
+std::array<uint8_t, kPacketSize> BoxSim::Configuration() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->config;
 }
@@ -573,165 +567,3 @@ std::string FormatLogEntry(const BoxSimLogEntry& entry) {
     return line;
 }
 
-// ---- command line ---------------------------------------------------------------------------
-
-const char* const kBoxSimUsage =
-    "Usage: kv6251-boxsim [options]\n"
-    "\n"
-    "A simulated KV6251 box on a pseudo-terminal. Prints the slave path of the pty on the first\n"
-    "line of standard output and serves until SIGINT or SIGTERM. Point the tool at it with --link\n"
-    "(for example --link ~/.local/share/kv6251/com1 makes COM1 this box).\n"
-    "\n"
-    "The box reads the line as 188-byte packets aligned on 0xB8 or 0x47. A flush command silences\n"
-    "it and disarms an upload; a read command makes it send its configuration packet back to back\n"
-    "until the next flush command; an upload command arms an upload, and the next configuration\n"
-    "packet replaces its configuration, all 188 bytes as received. It sends at the line's rate,\n"
-    "150,000 bytes/s.\n"
-    "\n"
-    "Options:\n"
-    "  --link PATH          make PATH a symlink to the slave (removed at exit)\n"
-    "  --config A:B:C:D:M   configuration at start (default 256:257:258:259:0)\n"
-    "  --log FILE           one line per packet received: milliseconds since start and kind\n"
-    "                       (flush, read, upload, configuration A:B:C:D:M, other)\n"
-    "  --unpaced            send as fast as the pty takes it\n"
-    "Fault modes:\n"
-    "  --silent             never answer\n"
-    "  --answer-once        one configuration packet per read request, then silence\n"
-    "  --ts-per-cycle K     K packets starting with 0x47 after each configuration packet\n"
-    "  --lead-ts K          K packets starting with 0x47 before the first configuration packet\n"
-    "                       of each answer\n"
-    "  --corrupt-reserved   answer with one reserved byte (offset 100) changed\n"
-    "  --ignore-upload      keep the configuration whatever is uploaded\n"
-    "  --noise N            N random non-sync bytes before each configuration packet sent\n"
-    "  --babble             send 0x47 packets without end, ignoring every command\n"
-    "  --gap MS             pause MS milliseconds between answer packets\n"
-    "  --hang-up-after MS   close the pty MS milliseconds after the first read command\n"
-    "  --come-back          with --hang-up-after: make a new pty at once at the same link path\n"
-    "  --stream-ts          0x47 packets at line rate from the start until a flush or read command\n"
-    "  --help               show this text\n";
-
-namespace {
-
-bool ParseNumber(const char* text, long low, long high, long* value) {
-    if (!text || !*text)
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < low || v > high ||
-        !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-'))
-        return false;
-    *value = v;
-    return true;
-}
-
-bool ParseConfig(const char* text, SwitchConfig* config) {
-    long values[5];
-    std::string rest = text ? text : "";
-    for (int i = 0; i < 5; ++i) {
-        size_t colon = rest.find(':');
-        std::string part = i < 4 ? rest.substr(0, colon) : rest;
-        if ((i < 4 && colon == std::string::npos) || (i == 4 && rest.find(':') != std::string::npos))
-            return false;
-        if (!ParseNumber(part.c_str(), i < 4 ? 0 : INT16_MIN, i < 4 ? UINT16_MAX : INT16_MAX, &values[i]))
-            return false;
-        if (i < 4)
-            rest = rest.substr(colon + 1);
-    }
-    *config = SwitchConfig{static_cast<uint16_t>(values[0]), static_cast<uint16_t>(values[1]),
-                           static_cast<uint16_t>(values[2]), static_cast<uint16_t>(values[3]),
-                           static_cast<int16_t>(values[4])};
-    return true;
-}
-
-} // namespace
-
-bool ParseBoxSimArgs(int argc, const char* const* argv, BoxSimOptions* options, bool* help, std::string* error) {
-    *help = false;
-    BoxSimOptions parsed;
-    constexpr long kMaxCount = 100000;
-    constexpr long kMaxMs = 24L * 3600 * 1000;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const char** out) {
-            if (i + 1 >= argc) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
-        auto number = [&](long low, long high, int* out) {
-            const char* text = nullptr;
-            long v = 0;
-            if (!value(&text))
-                return false;
-            if (!ParseNumber(text, low, high, &v)) {
-                *error =
-                    arg + ": not a number from " + std::to_string(low) + " to " + std::to_string(high) + ": " + text;
-                return false;
-            }
-            *out = static_cast<int>(v);
-            return true;
-        };
-        const char* text = nullptr;
-        if (arg == "--help" || arg == "-h") {
-            *help = true;
-        } else if (arg == "--link") {
-            if (!value(&text))
-                return false;
-            parsed.linkPath = text;
-        } else if (arg == "--log") {
-            if (!value(&text))
-                return false;
-            parsed.logPath = text;
-        } else if (arg == "--config") {
-            if (!value(&text))
-                return false;
-            if (!ParseConfig(text, &parsed.config)) {
-                *error = std::string("--config: expected A:B:C:D:M (PIDs 0 to 65535, mode -32768 to 32767): ") + text;
-                return false;
-            }
-        } else if (arg == "--unpaced") {
-            parsed.paced = false;
-        } else if (arg == "--silent") {
-            parsed.silent = true;
-        } else if (arg == "--answer-once") {
-            parsed.answerOnce = true;
-        } else if (arg == "--ts-per-cycle") {
-            if (!number(0, kMaxCount, &parsed.tsPerCycle))
-                return false;
-        } else if (arg == "--lead-ts") {
-            if (!number(0, kMaxCount, &parsed.leadTs))
-                return false;
-        } else if (arg == "--corrupt-reserved") {
-            parsed.corruptReserved = true;
-        } else if (arg == "--ignore-upload") {
-            parsed.ignoreUpload = true;
-        } else if (arg == "--noise") {
-            if (!number(0, kMaxCount, &parsed.noise))
-                return false;
-        } else if (arg == "--babble") {
-            parsed.babble = true;
-        } else if (arg == "--gap") {
-            if (!number(0, kMaxMs, &parsed.gapMs))
-                return false;
-        } else if (arg == "--hang-up-after") {
-            if (!number(0, kMaxMs, &parsed.hangUpAfterMs))
-                return false;
-        } else if (arg == "--come-back") {
-            parsed.comeBack = true;
-        } else if (arg == "--stream-ts") {
-            parsed.streamTs = true;
-        } else {
-            *error = "unknown option: " + arg;
-            return false;
-        }
-    }
-    if (parsed.comeBack && parsed.hangUpAfterMs < 0) {
-        *error = "--come-back needs --hang-up-after";
-        return false;
-    }
-    *options = std::move(parsed);
-    return true;
-}

@@ -60,7 +60,7 @@ public:
     void Stop();                              // stops serving, removes the link
     std::string SlavePath() const;            // changes when the box comes back after a hang-up
 
-    std::array<uint8_t, 188> Configuration() const;
+    std::array<uint8_t, kPacketSize> Configuration() const;
     std::vector<BoxSimLogEntry> Log() const;
     uint64_t PacketsSent() const; // every packet written whole, answers and 0x47 packets alike
     bool HungUp() const;          // the pty was closed by --hang-up-after (and not come back)
@@ -72,8 +72,3 @@ private:
 
 // One log line: "<ms> <kind>", for a configuration followed by " A:B:C:D:M".
 std::string FormatLogEntry(const BoxSimLogEntry& entry);
-
-// The command line of kv6251-boxsim. False with a reason in *error for a bad command line;
-// *help is set when --help was asked for.
-bool ParseBoxSimArgs(int argc, const char* const* argv, BoxSimOptions* options, bool* help, std::string* error);
-extern const char* const kBoxSimUsage;

@@ -154,23 +154,16 @@ int CompareFilesDetailed(const char* path1, const char* path2, TransferDetail* d
 
 } // namespace
 
-int FlushLinkCounting() {
+void FlushLink() {
     const int64_t start = NowMs();
     uint8_t packet[kPacketSize];
     BuildCommandPacket(packet, CommandKind::Flush);
     SendPacket(packet);
     // The flush command silences the box; until then take at most one packet per sleep. A box
     // that does not fall silent is given up on after kFlushLimitMs.
-    int sleeps = 0;
-    do {
+    do
         SleepMs(kFlushSleepMs);
-        ++sleeps;
-    } while (TakePacket(packet) && NowMs() - start < kFlushLimitMs && !BudgetSpent());
-    return sleeps;
-}
-
-void FlushLink() {
-    FlushLinkCounting();
+    while (TakePacket(packet) && NowMs() - start < kFlushLimitMs && !BudgetSpent());
 }
 
 int SendPacketFile(const char* path) {
@@ -327,6 +320,14 @@ int GetSwitchConfig(SwitchConfig* config) {
         return kReadCannotCreate;
     *config = UnpackConfigPacket(packet);
     return kReadDone;
+}
+
+std::string TransferResultText(int code) {
+    if (code == kTransferOk)
+        return kMsgProcessSuccessful;
+    char text[24];
+    std::snprintf(text, sizeof text, kMsgErrorCode, code);
+    return text;
 }
 
 std::string TransferResultMeaning(int code) {

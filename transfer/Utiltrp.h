@@ -2,10 +2,10 @@
 // and the two operations built on them that the window, the command line and the benchmark run:
 // SendSwitchConfig() and GetSwitchConfig().
 //
-// Everything here runs on one thread (the window's GUI thread, the command line's main thread) and talks to the box through the link (link/Ser921.h):
-// SendPacket() to write, TakePacket() to take what the receiver thread stored. Packet files are
-// plain sequences of 188-byte packets. Paths given to these functions are real paths; the fixed
-// names below are mapped with RootPath() (platform/RootDir.h).
+// Everything here runs on one thread (the window's GUI thread, the command line's main thread) and talks to the box
+// through the link (link/Ser921.h): SendPacket() to write, TakePacket() to take what the receiver thread stored. Packet
+// files are plain sequences of 188-byte packets. Paths given to these functions are real paths; the fixed names below
+// are mapped with RootPath() (platform/RootDir.h).
 #pragma once
 
 #include "protocol/BoxPacket.h" // building, testing and unpacking packets
@@ -61,6 +61,10 @@ inline constexpr int kTransferContentsDiffer = kCompareContentsDiffer + kTransfe
 inline constexpr int kTransferNotConnected = 11;
 inline constexpr int kTransferCodeCount = 12;
 
+// What the operator reads for a transfer result code: success, or the code.
+inline constexpr const char* kMsgProcessSuccessful = "Process successful!";
+inline constexpr const char* kMsgErrorCode = "Error %d";
+
 // What each transfer result code means, in one line for the message box's details.
 inline constexpr const char* kTransferMeanings[kTransferCodeCount] = {
     "The configuration was uploaded, read back, and the read-back file equals the send file byte for byte.",
@@ -85,8 +89,6 @@ inline constexpr const char* kDetailSendFileFormat = "The send file %s could not
 
 // Writes one flush command, then drains the ring (bounded: gives up after 2 s of traffic).
 void FlushLink();
-// FlushLink, giving the number of 10 ms sleeps it took.
-int FlushLinkCounting();
 
 // Uploads a packet file: 0 done, 1 the file cannot be opened.
 inline constexpr int kSendFileDone = 0;
@@ -103,12 +105,12 @@ int ReadConfigurationToFile(const char* path);
 // What a technician needs beyond the result code.
 struct TransferDetail {
     std::string unwrittenSendFile; // the send file's path, when it could not be written whole
-    long sentSize = -1;  // size of the send file, when compared
-    long readSize = -1;  // size of the read-back file, when compared
-    long firstDiff = -1; // offset of the first differing byte (code 10)
-    int sentByte = -1;   // its value in the send file
-    int readByte = -1;   // its value in the read-back file
-    long diffCount = 0;  // how many bytes differ
+    long sentSize = -1;            // size of the send file, when compared
+    long readSize = -1;            // size of the read-back file, when compared
+    long firstDiff = -1;           // offset of the first differing byte (code 10)
+    int sentByte = -1;             // its value in the send file
+    int readByte = -1;             // its value in the read-back file
+    long diffCount = 0;            // how many bytes differ
 };
 
 // Transfer result code 0..11 (see TransferResultMeaning).
@@ -144,6 +146,8 @@ int GetSwitchConfig(SwitchConfig* config);
 
 // ---- texts ---------------------------------------------------------------------------------
 
+// "Process successful!" for 0, "Error n" otherwise.
+std::string TransferResultText(int code);
 // One line that explains a transfer result code.
 std::string TransferResultMeaning(int code);
 // The details line(s) for the message box: the meaning, plus sizes or the first difference, and
