@@ -119,17 +119,19 @@ public:
     std::_Exit(code);
 }
 
-} // namespace
-
+// " 09:05:07" for 9:05:07.
 QString FormatClock(int hours, int minutes, int seconds) {
     return QString::asprintf(kClockFormat, hours, minutes, seconds);
 }
 
+// The name of an output mode; empty for an index outside the table (no item selected).
 QString ModeName(int index) {
     if (index < 0 || index >= static_cast<int>(kModeNames.size()))
         return {};
     return Text(kModeNames[static_cast<size_t>(index)]);
 }
+
+} // namespace
 
 // ---- construction ---------------------------------------------------------------------------
 
@@ -151,19 +153,6 @@ Tfrm_Main::Tfrm_Main(QWidget* parent) : QMainWindow(parent) {
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kClockIntervalMs);
-
-    dlg_Open = new QFileDialog(this);
-    dlg_Open->setObjectName(QStringLiteral("dlg_Open"));
-    dlg_Open->setAcceptMode(QFileDialog::AcceptOpen);
-    dlg_Open->setFileMode(QFileDialog::ExistingFile);
-    dlg_Open->setNameFilter(Text(kSwiFilter));
-
-    dlg_Save = new QFileDialog(this);
-    dlg_Save->setObjectName(QStringLiteral("dlg_Save"));
-    dlg_Save->setAcceptMode(QFileDialog::AcceptSave);
-    dlg_Save->setFileMode(QFileDialog::AnyFile);
-    dlg_Save->setNameFilter(Text(kSwiFilter));
-    dlg_Save->setDefaultSuffix(Text(kSwiSuffix));
 
     // Fixed border with system menu and minimise only; the client area is the form's.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -226,7 +215,7 @@ void Tfrm_Main::WireHandlers() {
     connect(rdg_Mode, &RadioGroup::itemClicked, this, [this] { rdg_ModeClick(rdg_Mode); });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
 
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kPidCount; ++i) {
         QLineEdit* field = PidField(i);
         field->installEventFilter(this);
         // Once a longer value from a file has been shortened, the typing limit holds again.
@@ -263,6 +252,40 @@ void Tfrm_Main::SetPidText(QLineEdit* field, const QString& text) {
     // limit to the value first (the textChanged hook narrows it again once the text fits).
     field->setMaxLength(std::max(pidTypingLimit_, static_cast<int>(text.size())));
     field->setText(text);
+}
+
+bool Tfrm_Main::AnyPidFilled() const {
+    for (int i = 0; i < kPidCount; ++i)
+        if (IsFilled(PidField(i)))
+            return true;
+    return false;
+}
+
+SwitchConfig Tfrm_Main::ConfigFromFields() const {
+    return SwitchConfig{FieldValue(txt_PidA), FieldValue(txt_PidB), FieldValue(txt_PidC), FieldValue(txt_PidD), Mode};
+}
+
+void Tfrm_Main::ShowPids(bool withSwitchB) {
+    const uint16_t pids[kPidCount] = {PidA, PidB, PidC, PidD};
+    for (int i = 0; i < kPidCount; ++i) {
+        const bool switchB = i >= 2;
+        SetPidText(PidField(i), switchB && !withSwitchB ? QString() : QString::number(pids[i]));
+    }
+}
+
+QFileDialog* Tfrm_Main::FileDialog(QFileDialog::AcceptMode mode) {
+    // Built when first needed: the two dialogs cost more to build than the rest of the window.
+    QFileDialog*& dialog = mode == QFileDialog::AcceptOpen ? dlg_Open : dlg_Save;
+    if (dialog)
+        return dialog;
+    dialog = new QFileDialog(this);
+    dialog->setObjectName(mode == QFileDialog::AcceptOpen ? QStringLiteral("dlg_Open") : QStringLiteral("dlg_Save"));
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog->setNameFilter(Text(kSwiFilter));
+    if (mode == QFileDialog::AcceptSave)
+        dialog->setDefaultSuffix(Text(kSwiSuffix));
+    return dialog;
 }
 
 bool Tfrm_Main::IsPidField(const QObject* object) const {
@@ -394,9 +417,12 @@ bool Tfrm_Main::FilterPidKey(QObject* field, QEvent* event) {
     QString typed;
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        // Combinations with Ctrl, Alt or Meta are commands (the clipboard's among them), not
-        // typing; the field handles them as it always does.
-        if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        // Ctrl and Ctrl+Shift combinations are the field's commands (the clipboard's among them),
+        // not typing. Alt or Meta may still type a character where the keyboard gives one, and
+        // that goes through the filter; menu mnemonics fire as shortcuts before any key press.
+        const Qt::KeyboardModifiers mods =
+            key->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
+        if (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier))
             return false;
         typed = key->text();
     } else
@@ -478,8 +504,7 @@ void Tfrm_Main::OnFocusChanged(QWidget* old, QWidget* now) {
 
 void Tfrm_Main::txt_PidAExit(QObject* Sender) {
     (void)Sender;
-    const std::array<const QLineEdit*, 4> fields = {txt_PidA, txt_PidB, txt_PidC, txt_PidD};
-    if (std::none_of(fields.begin(), fields.end(), IsFilled)) {
+    if (!AnyPidFilled()) {
         bt_Send->setEnabled(false);
         mn_Send->setEnabled(false);
         bt_Save->setEnabled(false);
@@ -491,10 +516,7 @@ void Tfrm_Main::txt_PidAExit(QObject* Sender) {
     mn_Send->setEnabled(connected);
     bt_Save->setEnabled(true);
     mn_Save->setEnabled(true);
-    PidA = FieldValue(txt_PidA);
-    PidB = FieldValue(txt_PidB);
-    PidC = FieldValue(txt_PidC);
-    PidD = FieldValue(txt_PidD);
+    StoreSharedConfig(ConfigFromFields());
 }
 
 void Tfrm_Main::SetSwitchBColour(bool grey) {
@@ -547,10 +569,7 @@ void Tfrm_Main::bt_SendClick(QObject* Sender) {
         ShowBox(this, Text(kMsgNoCommunication), kIconError);
         return;
     }
-    PidA = FieldValue(txt_PidA);
-    PidB = FieldValue(txt_PidB);
-    PidC = FieldValue(txt_PidC);
-    PidD = FieldValue(txt_PidD);
+    StoreSharedConfig(ConfigFromFields());
 
     TransferDetail detail;
     int code = 0;
@@ -558,11 +577,8 @@ void Tfrm_Main::bt_SendClick(QObject* Sender) {
         const WaitCursor busy;
         code = SendConfiguration(&detail);
     }
-    const QString details = Text(TransferResultDetails(code, detail));
-    if (code == 0)
-        ShowBox(this, Text(kMsgProcessSuccessful), kIconInformation, details);
-    else
-        ShowBox(this, QString::asprintf(kMsgErrorCode, code), kIconError, details);
+    ShowBox(this, Text(TransferResultText(code)), code == kTransferOk ? kIconInformation : kIconError,
+            Text(TransferResultDetails(code, detail)));
 }
 
 void Tfrm_Main::bt_GetClick(QObject* Sender) {
@@ -574,16 +590,8 @@ void Tfrm_Main::bt_GetClick(QObject* Sender) {
             return; // Get tells the operator nothing, not even a failure
     }
     StoreSharedConfig(box);
-    SetPidText(txt_PidA, QString::number(PidA));
-    SetPidText(txt_PidB, QString::number(PidB));
     rdg_Mode->setItemIndex(Mode);
-    if (rdg_Mode->ItemIndex() != kModeDouble) {
-        txt_PidC->setText(QString());
-        txt_PidD->setText(QString());
-    } else {
-        SetPidText(txt_PidC, QString::number(PidC));
-        SetPidText(txt_PidD, QString::number(PidD));
-    }
+    ShowPids(rdg_Mode->ItemIndex() == kModeDouble); // Single shows Switch B empty
     rdg_ModeClick(rdg_Mode);
 }
 
@@ -618,10 +626,11 @@ void Tfrm_Main::RefreshPortTooltips() {
 
 void Tfrm_Main::bt_OpenClick(QObject* Sender) {
     (void)Sender;
-    if (dlg_Open->exec() != QDialog::Accepted || dlg_Open->selectedFiles().isEmpty())
+    QFileDialog* dialog = FileDialog(QFileDialog::AcceptOpen);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return;
     SwitchConfig config;
-    switch (LoadSwiFile(LocalPath(dlg_Open->selectedFiles().constFirst()), &config)) {
+    switch (LoadSwiFile(LocalPath(dialog->selectedFiles().constFirst()), &config)) {
     case SwiLoadResult::CannotOpen:
         ShowBox(this, Text(kMsgCannotOpen), kIconError);
         return;
@@ -635,26 +644,28 @@ void Tfrm_Main::bt_OpenClick(QObject* Sender) {
     StoreSharedConfig(config);
     rdg_Mode->setItemIndex(Mode);
     rdg_ModeClick(rdg_Mode);
-    SetPidText(txt_PidA, QString::number(PidA));
-    SetPidText(txt_PidB, QString::number(PidB));
-    SetPidText(txt_PidC, QString::number(PidC));
-    SetPidText(txt_PidD, QString::number(PidD));
+    ShowPids(true); // a file's Switch B shows even in Single
 }
 
 void Tfrm_Main::bt_SaveClick(QObject* Sender) {
     (void)Sender;
     try {
-        if (dlg_Save->exec() != QDialog::Accepted || dlg_Save->selectedFiles().isEmpty())
+        QFileDialog* dialog = FileDialog(QFileDialog::AcceptSave);
+        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
             return;
-        const QString path = dlg_Save->selectedFiles().constFirst();
-        txt_PidAExit(txt_PidA);
+        const QString path = dialog->selectedFiles().constFirst();
+        // What the exit rule is about to store: the fields, or with none filled the PIDs as they
+        // are. The rule runs only once the file is written: a failed save changes nothing else.
+        const SwitchConfig saved = AnyPidFilled() ? ConfigFromFields() : SharedConfig();
         std::string reason;
         // The file is written aside and renamed over the old one only when complete, so a
         // failure leaves any earlier file as it was.
-        if (SaveSwiFile(LocalPath(path), SharedConfig(), &reason))
-            ShowBox(this, Text(kMsgSaveSuccessful), kIconExclamation);
-        else
+        if (!SaveSwiFile(LocalPath(path), saved, &reason)) {
             ShowBox(this, Text(kMsgSaveError), kIconError, Text(reason));
+            return;
+        }
+        txt_PidAExit(txt_PidA);
+        ShowBox(this, Text(kMsgSaveSuccessful), kIconExclamation);
     } catch (...) {
         ShowPlainMessage(this, Text(kMsgSaveException));
     }

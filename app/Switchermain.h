@@ -10,6 +10,7 @@
 // the GUI thread; the link's receiver thread never sees them.
 #pragma once
 
+#include "protocol/SwitchConfig.h"
 #include "ui_Switchermain.h"
 
 #include <QFileDialog>
@@ -43,8 +44,6 @@ inline constexpr std::array<const char*, 2> kModeNames = {"Double", "Single"};
 inline constexpr int kModeDouble = 0;
 inline constexpr int kModeSingle = 1;
 inline constexpr const char* kMsgNoCommunication = "USB no communication.";
-inline constexpr const char* kMsgProcessSuccessful = "Process successful!";
-inline constexpr const char* kMsgErrorCode = "Error %d";
 inline constexpr const char* kMsgSaveSuccessful = "File save successful!";
 inline constexpr const char* kMsgSaveError = "Error at Save.";
 inline constexpr const char* kMsgSaveException = "Error in save!";
@@ -61,11 +60,6 @@ inline constexpr const char* kSwiSuffix = "swi";
 inline constexpr int kClockIntervalMs = 1000;
 inline constexpr int kPortItemCount = 9;
 
-// " 09:05:07" for 9:05:07.
-QString FormatClock(int hours, int minutes, int seconds);
-// The name of an output mode; empty for an index outside the table (no item selected).
-QString ModeName(int index);
-
 class Tfrm_Main : public QMainWindow, public Ui::Tfrm_Main {
     Q_OBJECT
 
@@ -79,7 +73,7 @@ public:
     QAction* N1 = nullptr; // separators of the File menu
     QAction* N2 = nullptr;
     QTimer* Timer1 = nullptr;
-    QFileDialog* dlg_Open = nullptr;
+    QFileDialog* dlg_Open = nullptr; // built on first use (FileDialog)
     QFileDialog* dlg_Save = nullptr;
 
     // ---- handlers (each takes the component whose event fired) ----
@@ -123,6 +117,12 @@ protected:
 
 private:
     void WireHandlers();
+    bool AnyPidFilled() const;
+    // The PIDs the four fields hold, with the shared mode.
+    SwitchConfig ConfigFromFields() const;
+    // Shows the shared PIDs in the fields; Switch B's fields are emptied unless withSwitchB.
+    void ShowPids(bool withSwitchB);
+    QFileDialog* FileDialog(QFileDialog::AcceptMode mode);
     void ApplyLinkLook(bool connected);
     bool IsPidField(const QObject* object) const;
     void OnFocusChanged(QWidget* old, QWidget* now);
