@@ -4,6 +4,7 @@
 #include "Files.h"
 #include "TempRoot.h"
 #include "Transcript.h"
+#include "Wait.h"
 
 #include "platform/Timing.h"
 #include "protocol/BoxPacket.h"
@@ -112,13 +113,6 @@ int FreeTcpPort() {
     return port;
 }
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
-    for (const int64_t end = NowMs() + timeoutMs; !done(); SleepMs(10))
-        if (NowMs() >= end)
-            return false;
-    return true;
-}
-
 class CliAgainstTheBox : public ::testing::TestWithParam<Case> {};
 
 TEST_P(CliAgainstTheBox, ExitStatusOutputAndTheBox) {
@@ -156,7 +150,7 @@ TEST_P(CliAgainstTheBox, ExitStatusOutputAndTheBox) {
                                       "FILE:" + box.SlavePath() + ",raw,echo=0"}));
         helpers.push_back(StartChild({"/usr/bin/socat", "PTY,link=" + com1 + ",raw,echo=0",
                                       "TCP:127.0.0.1:" + port + ",retry=100,interval=0.05"}));
-        ASSERT_TRUE(WaitFor([&] { return ::access(com1.c_str(), F_OK) == 0; }, 5000)) << "socat made no pty";
+        ASSERT_TRUE(WaitUntil([&] { return ::access(com1.c_str(), F_OK) == 0; }, 5000)) << "socat made no pty";
         break;
     }
     }
@@ -179,7 +173,7 @@ TEST_P(CliAgainstTheBox, ExitStatusOutputAndTheBox) {
         EXPECT_EQ(UnpackConfigPacket(box.Configuration().data()), *c.holds);
     }
     if (c.transcript) {
-        WaitFor([&] { return box.Log().size() >= SendTranscript().size(); }, 2000);
+        WaitUntil([&] { return box.Log().size() >= SendTranscript().size(); }, 2000);
         EXPECT_EQ(LogWithoutTimes(box), SendTranscript());
     }
     if (std::find(c.args.begin(), c.args.end(), "@trace.log") != c.args.end()) {
