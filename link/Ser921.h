@@ -50,17 +50,14 @@ void ReceiveLoop(void* unused);
 int ReadPacket(uint8_t* destination);
 int TakePacket(uint8_t* buffer);
 
-// Observers, for the window and for tests.
+// Observers.
 int LinkStopFlag();
-int SavedPortNumber();
-int WaitingPackets();      // packets in the ring not yet taken
 uint64_t DroppedPackets(); // packets refused because the ring was full
 bool ReceiverRunning();    // a receiver thread is alive
 // Waits until the receiver reads the open link (its start pause is over): true then; false when
 // timeoutMs passed first, or the link is not open. Callers wait for this instead of sleeping the
 // pause away; a receiver that outlived a quick close and reopen is ready at once.
 bool WaitReceiverReady(int timeoutMs);
-uint64_t ReceiverThreadsStarted(); // how many receiver threads were ever started
 
 // The serial device the link opens ports with (a termios device unless replaced). Call it while
 // the link is closed. A pseudo-terminal takes any line settings; a device that refuses
