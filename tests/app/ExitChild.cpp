@@ -1,53 +1,25 @@
-// A process for the Exit tests: shows the main window, connects to a simulated box when asked
-// ("connected"), then chooses Exit (the button, or Ctrl+E when connected). Exit ends the
-// process with code 0; any other code tells where it went wrong.
+// Started by the Exit test: traces the link to the file given, connects to the box the test keeps
+// at <root>/com1, and chooses Exit by Ctrl+E from the focused PID field. Exit ends this process
+// with code 0; any other code tells what failed.
 #include "app/OperatorBoxes.h"
 #include "app/Switchermain.h"
-#include "link/Ser921.h"
-#include "platform/RootDir.h"
-#include "sim/BoxSim.h"
+#include "link/PacketTrace.h"
 
 #include <QApplication>
 #include <QTest>
-#include <QTimer>
-
-#include <cstring>
-#include <memory>
-
-namespace {
-enum Failure { kBoxDidNotStart = 3, kWindowNotActive = 4, kNotConnected = 5, kExitReturned = 6 };
-}
 
 int main(int argc, char** argv) {
-    const bool connected = argc > 1 && std::strcmp(argv[1], "connected") == 0;
     QApplication app(argc, argv);
     PrepareApplication(app);
-
-    std::unique_ptr<BoxSim> box;
-    if (connected) {
-        BoxSimOptions options;
-        options.linkPath = RootPath("com1");
-        box = std::make_unique<BoxSim>(options);
-        if (!box->Start())
-            return kBoxDidNotStart;
-    }
     Tfrm_Main window;
     window.show();
     window.activateWindow(); // there may be no window manager to do it
-    if (!QTest::qWaitForWindowActive(&window))
-        return kWindowNotActive;
-    if (connected) {
-        window.mn_Port_COM1->trigger();
-        window.bt_Connect->click();
-        if (IsConnected() != 1 || !window.ConnectedLook())
-            return kNotConnected;
-    }
-    QTimer::singleShot(50, &window, [&] {
-        if (connected)
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_E, Qt::ControlModifier);
-        else
-            window.bt_Exit->click();
-    });
-    app.exec();
-    return kExitReturned;
+    if (argc != 2 || !QTest::qWaitForWindowActive(&window) || !StartPacketTrace(argv[1], nullptr))
+        return 3;
+    window.mn_Port_COM1->trigger();
+    window.bt_Connect->click();
+    if (!window.ConnectedLook())
+        return 4;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_E, Qt::ControlModifier);
+    return 5;
 }

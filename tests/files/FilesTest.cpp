@@ -1,0 +1,287 @@
+// The tool's files on a real file system (numbers in text, .swi files, the port setting), and what
+// it says about ports, against a made-up /dev, /proc, /sys and map directory.
+#include "Files.h"
+#include "TempRoot.h"
+
+#include "files/NumberText.h"
+#include "files/PortFile.h"
+#include "files/SwiFile.h"
+#include "platform/PortDiagnostics.h"
+#include "platform/PortInventory.h"
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+// Makes path unwritable, or writable again; false when refused. Permission bits do not stop root:
+// root sets the immutable attribute instead.
+bool Lock(const std::string& path, bool on) {
+    if (::geteuid() != 0)
+        return ::chmod(path.c_str(), on ? 0555 : 0755) == 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int flags = 0, set = ::ioctl(fd, FS_IOC_GETFLAGS, &flags);
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    set = set == 0 ? ::ioctl(fd, FS_IOC_SETFLAGS, &flags) : set;
+    ::close(fd);
+    return set == 0;
+}
+
+TEST(NumberText, ConvertsLooselyToSixteenBitsAndStrictlyForTheCommandLine) {
+    // clang-format off
+    struct Case { const char* legend; const char* text; uint16_t u16; int16_t i16; std::optional<uint32_t> strict; };
+    const Case cases[] = {
+        {"blanks around the number", " \t42 ", 42, 42, 42},
+        {"digits up to the first other character", "12abc", 12, 12, std::nullopt},
+        {"a sign: -1 wraps, the strict reading takes none", "-1", 65535, -1, std::nullopt},
+        {"one past 16 bits wraps to 0; the strict reading is not bound to 16 bits", "65536", 0, 0, 65536},
+        {"far beyond 64 bits: wraps, or saturates strictly", "123456789012345678901234567890", 2770, 2770, UINT32_MAX},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        EXPECT_EQ(TextToU16(c.text), c.u16);
+        EXPECT_EQ(TextToI16(c.text), c.i16);
+        uint32_t value = 0;
+        EXPECT_EQ(ParseDecimal(c.text, &value), c.strict.has_value());
+        EXPECT_EQ(value, c.strict.value_or(value));
+    }
+}
+
+// The parser alone is also fuzzed against the C library's token splitter (fuzz/fuzz_swi.cpp).
+TEST(SwiLoad, ParsesTheFirst50BytesOfAReadableFileOrChangesNothing) {
+    TempRoot root;
+    using Make = std::function<void(const std::string&)>;
+    const auto text = [](std::string t) { return [t](const std::string& p) { WriteFileBytes(p, t); }; };
+    // clang-format off
+    struct Case { const char* legend; Make make; SwiLoadResult result; SwitchConfig config; };
+    const Case cases[] = {
+        {"runs of separators count as one", text("::1:::2::3:4\n\n\n5\n"), SwiLoadResult::Ok, {1, 2, 3, 4, 5}},
+        {"CR LF line ends", text("1:2:3:4\r\n0\r\n"), SwiLoadResult::Ok, {1, 2, 3, 4, 0}},
+        {"blanks, signs and 16-bit wrap", text(" 1: +2:-3:70000\n1\n"), SwiLoadResult::Ok, {1, 2, 65533, 4464, 1}},
+        {"only the first 50 bytes count: mode 1, not 123", text("1:2:3:4\n" + std::string(41, '0') + "123\n"),
+         SwiLoadResult::Ok, {1, 2, 3, 4, 1}},
+        {"fewer than five fields", text("1:2:3:4\n"), SwiLoadResult::Corrupted, {}},
+        {"a zero byte ends the text", text("1:2\0:3:4\n5\n"s), SwiLoadResult::Corrupted, {}},
+        {"a negative mode", text("1:2:3:4\n-1\n"), SwiLoadResult::Corrupted, {}},
+        {"a read-only file opens", [](auto& p) { WriteFileBytes(p, "11:22:33:44\n1\n"); Lock(p, true); },
+         SwiLoadResult::Ok, {11, 22, 33, 44, 1}},
+        {"no file", [](auto&) {}, SwiLoadResult::CannotOpen, {}},
+        {"a folder", [](auto& p) { fs::create_directory(p); }, SwiLoadResult::CannotOpen, {}},
+        {"a FIFO without a writer, at once", [](auto& p) { ::mkfifo(p.c_str(), 0644); }, SwiLoadResult::CannotOpen, {}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const std::string path = root.File(c.legend);
+        c.make(path);
+        SwitchConfig loaded{7, 7, 7, 7, 7};
+        EXPECT_EQ(LoadSwiFile(path, &loaded), c.result);
+        EXPECT_EQ(loaded, c.result == SwiLoadResult::Ok ? c.config : (SwitchConfig{7, 7, 7, 7, 7})); // or untouched
+        Lock(path, false);
+    }
+}
+
+void Old(const std::string& path, mode_t mode = 0644) {
+    WriteFileBytes(path, "9:8:7:6\n0\n########################################");
+    ::chmod(path.c_str(), mode);
+}
+
+// clang-format off
+// In the test's folder d: before() lays out what is there, target is saved to; reason: what a failed save says,
+// nullptr when it succeeds; locked: made unwritable first; halfway: saved by a process that may write 5 bytes a
+// file (RLIMIT_FSIZE binds root too); check: the file looked at afterwards, when not the target.
+struct SaveCase { const char* name; const char* legend; void (*before)(const std::string& d);
+                  const char *target, *reason, *locked = nullptr; bool halfway = false; const char* check = nullptr; };
+const SaveCase kSaveCases[] = {
+    {"KeepsPermissions", "an old, longer file is replaced by the 14-byte example and keeps its permissions",
+     [](auto& d) { Old(d + "/x.swi", 0640); }, "x.swi", nullptr},
+    {"ThroughALink", "through a symbolic link the file behind it is replaced",
+     [](auto& d) { fs::create_directory(d + "/r"); Old(d + "/r/x"); fs::create_symlink(d + "/r/x", d + "/x.swi"); },
+     "x.swi", nullptr, nullptr, false, "r/x"},
+    {"MissingFolder", "a missing folder fails with a reason", [](auto&) {}, "no/x.swi", "No such file or directory"},
+    {"ReadOnlyFolder", "a read-only folder fails and leaves the old file",
+     [](auto& d) { fs::create_directory(d + "/ro"); Old(d + "/ro/x.swi"); }, "ro/x.swi", "", "ro"},
+    {"ProtectedFile", "an unwritable file is refused", [](auto& d) { Old(d + "/x.swi"); }, "x.swi", "", "x.swi"},
+    {"FailsHalfway", "halfway: the old file kept", [](auto& d) { Old(d + "/x.swi"); }, "x.swi", "", nullptr, true},
+};
+// clang-format on
+
+class SwiSave : public ::testing::TestWithParam<SaveCase> {};
+
+TEST_P(SwiSave, ReplacesTheFileWhollyOrNotAtAll) {
+    const SaveCase& c = GetParam();
+    SCOPED_TRACE(c.legend);
+    TempRoot root;
+    const std::string d = root.File("w"), target = d + "/" + c.target, check = d + "/" + (c.check ? c.check : c.target);
+    fs::create_directory(d);
+    c.before(d);
+    if (c.locked && !Lock(d + "/" + c.locked, true))
+        GTEST_SKIP() << "the file system refuses to protect " << c.locked;
+    struct stat before = {}, after = {};
+    const bool existed = ::stat(check.c_str(), &before) == 0;
+    const std::string old = ReadFileBytes(check);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN); // EFBIG from write() rather than death
+        if (const rlimit limit{5, 5}; c.halfway)
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::string reason;
+        const bool saved = SaveSwiFile(target, {256, 257, 0, 0, 1}, &reason);
+        ::_exit(saved ? 0 : reason.find(c.reason ? c.reason : "") != std::string::npos ? 1 : 2);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (c.locked)
+        Lock(d + "/" + c.locked, false);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (c.reason ? 1 : 0)) << status; // 2: no reason given
+    EXPECT_EQ(ReadFileBytes(check), c.reason ? old : "256:257:0:0\n1\n");
+    ::stat(check.c_str(), &after);
+    EXPECT_EQ(after.st_mode, existed ? before.st_mode : after.st_mode); // the permissions kept
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SwiSave, ::testing::ValuesIn(kSaveCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PortFile, TheNumberIsTwoBytesSignedLowFirst) {
+    TempRoot root;
+    const std::string path = TempRoot::Fixed(kPortFileName);
+    // clang-format off
+    using Port = std::optional<int16_t>;
+    struct Case { const char* legend; Port save; /* else written as is */ std::string bytes; bool locked; Port loads; };
+    const Case cases[] = {
+        {"choosing port 3 writes 03 00", 3, "\x03\x00"s, false, 3},
+        {"a negative number", -2, "\xFE\xFF", false, -2},
+        {"a 1-byte file is no setting", std::nullopt, "\x05", false, std::nullopt},
+        {"a read-only file still loads", std::nullopt, "\x07\x00"s, true, 7},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        ASSERT_TRUE(c.save ? SavePortSetting(*c.save) : WriteFileBytes(path, c.bytes));
+        EXPECT_EQ(ReadFileBytes(path), c.bytes);
+        ASSERT_TRUE(!c.locked || Lock(path, true));
+        int16_t port = 99;
+        EXPECT_EQ(LoadPortSetting(&port), c.loads.has_value());
+        EXPECT_EQ(port, c.loads.value_or(99));
+        Lock(path, false);
+    }
+}
+
+TEST(PortFile, WithoutAnyHomeNothingIsWrittenToTheFileSystemRoot) {
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("HOME", "relative/home", 1); // not a usable home either
+    int16_t port = 0;
+    EXPECT_FALSE(SavePortSetting(3));
+    EXPECT_FALSE(LoadPortSetting(&port));
+    EXPECT_FALSE(fs::exists("/KV6251_CONFPORT.kv6"));
+}
+
+// A made-up /dev, /proc, /sys and map directory in the test's folder ("@" in a path or text): an
+// adapter known to the kernel as ttyUSB0, mapped as COM1 and COM12, a real pty mapped as COM2, a
+// dangling mapping COM3, and a process holding the pty (by its resolved name) and ttyUSB4.
+class Ports : public ::testing::Test {
+protected:
+    Ports() {
+        const std::string pty = ::ptsname(master_), u = "@sys/devices/pci0000:00/usb1/";
+        // clang-format off
+        // The USB device is two levels above the tty: the root hub above it must not be taken instead.
+        for (const auto& [name, bytes] : std::map<std::string, std::string>{
+                 {"@dev/ttyUSB0", ""}, {"@dev/ttyUSB4", ""}, {"@dev/ttyUSB10", ""}, {"@dev/ttyS0", ""},
+                 {u + "idVendor", "1d6b"}, {u + "idProduct", "0002"}, {u + "1-1/idVendor", "0403"},
+                 {u + "1-1/idProduct", "6001"}, {u + "1-1/serial", "A5XK3RJT"}, {u + "1-1/1-1:1.0/ttyUSB0/dev", ""},
+                 {"@proc/4242/comm", "holder"}, {"@proc/77/comm", "ModemManager"}}) {
+            fs::create_directories(fs::path(At(name)).parent_path());
+            WriteFileBytes(At(name), bytes.empty() ? "" : bytes + "\n");
+        }
+        // This process's own hold is no hold.
+        for (const auto& [name, target] : std::map<std::string, std::string>{
+                 {"@dev/serial/by-id/" + kAdapter, "../../ttyUSB0"},
+                 {"@sys/class/tty/ttyUSB0/device", "../../../devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0"},
+                 {"@map/com1", "@dev/ttyUSB0"}, {"@map/com12", "@dev/ttyUSB0"}, {"@map/com012", "@dev/ttyUSB0"},
+                 {"@map/com0", "@dev/ttyUSB0"}, {"@map/com2", pty}, {"@map/com3", "@dev/ttyUSB7"},
+                 {"@proc/4242/fd/3", "@dev/ttyUSB4"}, {"@proc/4242/fd/4", pty},
+                 {"@proc/" + std::to_string(::getpid()) + "/fd/3", "@dev/ttyUSB0"}}) {
+            fs::create_directories(fs::path(At(name)).parent_path());
+            fs::create_symlink(At(target), At(name));
+        }
+        // clang-format on
+    }
+    ~Ports() override { ::close(master_); }
+    std::string At(std::string text) const {
+        for (size_t at; (at = text.find('@')) != std::string::npos;)
+            text.replace(at, 1, root_.Base() + "/");
+        return text;
+    }
+
+    const std::string kAdapter = "usb-Norvell_KV6251_A5XK3RJT-if00-port0";
+    TempRoot root_;
+    const DiagnosticRoots roots_{At("@dev"), At("@proc"), At("@sys"), At("@map")};
+    const int master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+};
+
+TEST_F(Ports, EachFailureIsExplainedWithItsRemedy) {
+    const std::string group = ::getgrgid(::getegid()) ? ::getgrgid(::getegid())->gr_name : "?"; // a new file's
+    const std::string stable = "@dev/serial/by-id/" + kAdapter;
+    // clang-format off
+    struct Case { const char* legend; int port; const char *device, *step; int err; std::vector<std::string> says; };
+    const Case cases[] = {
+        {"a missing device: the present ones, and how to map one", 4, "@dev/ttyUSB3", "open", ENOENT,
+         {"There is no device @dev/ttyUSB3", "present:\n  " + stable + " -> @dev/ttyUSB0\n  @dev/ttyUSB0\n"
+          "  @dev/ttyUSB4\n  @dev/ttyUSB10\nTo", "ln -sf " + stable + " @map/com4"}},
+        {"permission denied names the device's group", 5, "@dev/ttyUSB4", "open", EACCES, {"group \"" + group + "\""}},
+        {"in use: the holder, through the mapping, and a service known to grab adapters", 2, "@map/com2", "TIOCEXCL",
+         EBUSY, {"held by process 4242 (holder)", "ModemManager is running (process 77)"}},
+        {"not a serial port", 1, "@dev/ttyUSB0", "isatty", ENOTTY, {"is not a serial port"}},
+        {"settings refused", 1, "@dev/ttyUSB0", "tcsetattr", EINVAL, {"refused the line settings"}},
+        {"a broken mapping says where it points", 3, "@map/com3", "open", ENOENT,
+         {"@map/com3 points to @dev/ttyUSB7, which is not there", "ln -sf " + stable + " @map/com3"}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const std::string text = DiagnosePortFailure(c.port, At(c.device), c.err, c.step, roots_);
+        EXPECT_NE(text.find(c.step + " "s + At(c.device) + ": " + std::strerror(c.err)), std::string::npos) << text;
+        for (const std::string& part : c.says)
+            EXPECT_NE(text.find(At(part)), std::string::npos) << "no \"" << At(part) << "\" in:\n" << text;
+    }
+}
+
+TEST_F(Ports, TheInventoryTellsEachPortsDeviceAdapterAndHolders) {
+    const std::string adapter = " 0403:6001 A5XK3RJT " + kAdapter + " ok";
+    // clang-format off
+    struct Case { const char* legend; int port; std::string entry; };
+    const Case cases[] = {
+        {"an adapter known to the kernel, through a mapping", 1, "@map/com1 mapped exists" + adapter},
+        {"a pty through a mapping, held by its resolved name", 2, "@map/com2 mapped exists in use, 4242 holder"},
+        {"a dangling mapping", 3, "@map/com3 mapped missing"},
+        {"no mapping: the device itself, held by another process", 5, "@dev/ttyUSB4 exists in use, 4242 holder"},
+    };
+    // clang-format on
+    std::map<int, std::string> entries; // ports 1 to 9 and the mappings beyond
+    for (const PortEntry& e : InventoryPorts(roots_)) {
+        std::error_code ec;
+        EXPECT_EQ(e.target, e.exists ? fs::canonical(e.device, ec).string() : "") << e.device;
+        const PortAdapter& a = e.adapter; // nothing known: ":  "
+        const std::string known = a.vendorId + ":" + a.productId + " " + a.serial + " " + a.byIdName;
+        std::string& entry = entries[e.port] = e.device + (e.mapped ? " mapped" : "") + (e.exists ? " exists " : " ") +
+                                               (known == ":  " ? "" : known + " ") + PortAccessName(e.access);
+        for (const ProcessInfo& p : e.holders)
+            entry += ", " + std::to_string(p.pid) + " " + p.name;
+    }
+    EXPECT_EQ(entries.size(), 10u);
+    EXPECT_EQ(entries[12], At("@map/com12 mapped exists") + adapter); // beyond COM9
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        EXPECT_EQ(entries[c.port], At(c.entry));
+    }
+}
