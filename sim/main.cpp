@@ -80,7 +80,7 @@ Apply Path(std::string BoxSimOptions::*member) {
     return [member](BoxSimOptions& o, const char* value) { return (o.*member = value, true); };
 }
 
-struct OptionSpec {
+struct BoxOption {
     const char* name;
     const char* value; // nullptr for an option without a value
     const char* help;  // "\n" continues the text on the next line
@@ -88,8 +88,8 @@ struct OptionSpec {
     bool faultMode = false;
 };
 
-const std::vector<OptionSpec>& Options() {
-    static const std::vector<OptionSpec> options = {
+const std::vector<BoxOption>& Options() {
+    static const std::vector<BoxOption> options = {
         {"link", "PATH", "make PATH a symlink to the slave (removed at exit)", Path(&BoxSimOptions::linkPath)},
         {"config", "A:B:C:D:M", "configuration at start (default 256:257:258:259:0)",
          [](BoxSimOptions& o, const char* value) { return ParseConfig(value, &o.config); }},
@@ -129,7 +129,7 @@ void PrintHelp() {
     constexpr int kHelpColumn = 23;
     bool faultModes = false;
     std::printf("\nOptions:\n");
-    for (const OptionSpec& option : Options()) {
+    for (const BoxOption& option : Options()) {
         if (option.faultMode && !faultModes) {
             faultModes = true;
             std::printf("Fault modes:\n");
@@ -146,8 +146,8 @@ void PrintHelp() {
 // False (with a message on standard error) for a bad command line; *help when --help was given.
 bool ParseArgs(int argc, char** argv, BoxSimOptions* parsed, bool* help) {
     std::vector<option> longOptions;
-    for (const OptionSpec& spec : Options())
-        longOptions.push_back({spec.name, spec.value ? required_argument : no_argument, nullptr, 0});
+    for (const BoxOption& row : Options())
+        longOptions.push_back({row.name, row.value ? required_argument : no_argument, nullptr, 0});
     longOptions.push_back({"help", no_argument, nullptr, 'h'});
     longOptions.push_back({nullptr, 0, nullptr, 0});
     opterr = 0;
@@ -163,9 +163,9 @@ bool ParseArgs(int argc, char** argv, BoxSimOptions* parsed, bool* help) {
             std::fprintf(stderr, "kv6251-boxsim: %s: %s\n", arg, c == ':' ? "needs a value" : "unknown option");
             return false;
         } else {
-            const OptionSpec& spec = Options()[static_cast<size_t>(index)];
-            if (!spec.apply(*parsed, optarg)) {
-                std::fprintf(stderr, "kv6251-boxsim: --%s: not a valid %s: %s\n", spec.name, spec.value, optarg);
+            const BoxOption& row = Options()[static_cast<size_t>(index)];
+            if (!row.apply(*parsed, optarg)) {
+                std::fprintf(stderr, "kv6251-boxsim: --%s: not a valid %s: %s\n", row.name, row.value, optarg);
                 return false;
             }
         }
