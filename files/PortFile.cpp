@@ -1,7 +1,7 @@
 #include "files/PortFile.h"
 
-#include "files/AtomicWrite.h"
-#include "files/ReadUpTo.h"
+#include "platform/AtomicWrite.h"
+#include "platform/ReadUpTo.h"
 #include "platform/RootDir.h"
 
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "files/SwiFile.h"
 
-#include "files/AtomicWrite.h"
+#include "platform/AtomicWrite.h"
 #include "files/NumberText.h"
-#include "files/ReadUpTo.h"
+#include "platform/ReadUpTo.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "files/AtomicWrite.h"
+#include "platform/AtomicWrite.h"
 
 #include <atomic>
 #include <cerrno>
