@@ -586,7 +586,7 @@ void Tfrm_Main::bt_GetClick(QObject* Sender) {
     SwitchConfig box;
     {
         const WaitCursor busy;
-        if (GetSwitchConfig(&box) != kReadDone)
+        if (GetSwitchConfig(&box) != kTransferOk)
             return; // Get tells the operator nothing, not even a failure
     }
     StoreSharedConfig(box);

@@ -541,7 +541,7 @@ int RunGet(const Options& options, Report* report) {
     return WithLink(options, "get", report, [&](ProgressLine& progress) {
         progress.Show("reading back");
         SwitchConfig box;
-        const int code = ReadBackCode(GetSwitchConfig(&box));
+        const int code = GetSwitchConfig(&box);
         if (code != kTransferOk) {
             report->text = TransferResultText(code);
             report->meaning = TransferResultMeaning(code);

@@ -10,9 +10,6 @@
 
 namespace {
 
-// The comparison buffers are a little larger than the files they hold.
-constexpr size_t kCompareBufferSlack = 10;
-
 // The deadline of the Send or Get in progress (0: none). Each bounded step alone would let a
 // babbling box hold the window for three flushes and a full reception; the budget caps the sum.
 // GUI thread only, like every transfer.
@@ -87,71 +84,6 @@ int ReceiveCycle(FILE* file) {
     return kReadTimeOut;
 }
 
-// Compares two open files; fills detail with the sizes and, for different contents, the first
-// difference.
-int CompareOpenFiles(FILE* first, FILE* second, TransferDetail* detail) {
-    const long size1 = FileLength(first);
-    const long size2 = FileLength(second);
-    // A size that cannot be taken leaves nothing to compare: the file is unusable.
-    if (size1 < 0)
-        return kCompareFirstUnopened;
-    if (size2 < 0)
-        return kCompareSecondUnopened;
-    if (detail) {
-        detail->sentSize = size1;
-        detail->readSize = size2;
-    }
-    if (size1 != size2)
-        return kCompareSizesDiffer;
-    // Checked before anything is allocated or read: a long read-back costs no memory.
-    if (size1 > kCompareLimitBytes)
-        return kCompareTooLarge;
-
-    const size_t size = static_cast<size_t>(size1);
-    // Zero-filled, so that no byte is compared that was not read.
-    std::unique_ptr<uint8_t[]> buffer1(new (std::nothrow) uint8_t[size + kCompareBufferSlack]());
-    if (!buffer1)
-        return kCompareNoMemoryFirst;
-    std::unique_ptr<uint8_t[]> buffer2(new (std::nothrow) uint8_t[size + kCompareBufferSlack]());
-    if (!buffer2)
-        return kCompareNoMemorySecond;
-
-    // A file that yields fewer bytes than its size (it shrank, or a read failed) cannot be
-    // confirmed equal.
-    if (std::fread(buffer1.get(), 1, size, first) != size || std::fread(buffer2.get(), 1, size, second) != size)
-        return kCompareContentsDiffer;
-
-    long differing = 0;
-    for (size_t i = 0; i < size; ++i) {
-        if (buffer1[i] == buffer2[i])
-            continue;
-        if (differing == 0 && detail) {
-            detail->firstDiff = static_cast<long>(i);
-            detail->sentByte = buffer1[i];
-            detail->readByte = buffer2[i];
-        }
-        ++differing;
-    }
-    if (detail)
-        detail->diffCount = differing;
-    return differing == 0 ? kCompareEqual : kCompareContentsDiffer;
-}
-
-int CompareFilesDetailed(const char* path1, const char* path2, TransferDetail* detail) {
-    FILE* first = std::fopen(path1, "rb");
-    if (!first)
-        return kCompareFirstUnopened;
-    FILE* second = std::fopen(path2, "rb");
-    if (!second) {
-        std::fclose(first);
-        return kCompareSecondUnopened;
-    }
-    const int result = CompareOpenFiles(first, second, detail);
-    std::fclose(first);
-    std::fclose(second);
-    return result;
-}
-
 } // namespace
 
 void FlushLink() {
@@ -189,19 +121,6 @@ int SendPacketFile(const char* path) {
     return result;
 }
 
-long FileLength(FILE* file) {
-    const long here = std::ftell(file);
-    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
-        return -1;
-    const long size = std::ftell(file);
-    std::fseek(file, here, SEEK_SET);
-    return size;
-}
-
-int CompareFiles(const char* path1, const char* path2) {
-    return CompareFilesDetailed(path1, path2, nullptr);
-}
-
 int ReadConfigurationToFile(const char* path) {
     OperationBudget budget;
     int result = kReadDone;
@@ -223,38 +142,27 @@ int ReadConfigurationToFile(const char* path) {
     return result;
 }
 
-int UploadAndVerify(const char* sendPath, TransferDetail* detail) {
+int UploadAndVerify(const char* sendPath, const char* readBackPath, TransferDetail* detail) {
     if (detail)
         *detail = TransferDetail{};
-    const std::string readBackPath = RootPath(kReadBackFileName);
     OperationBudget budget;
 
     int result = SendPacketFile(sendPath);
+    if (detail)
+        detail->uploaded = result == kSendFileDone;
     if (!IsConnected())
         result = kTransferNotConnected;
     if (result == kTransferOk) {
         Announce(TransferStep::ReadingBack);
-        result = ReadBackCode(ReadConfigurationToFile(readBackPath.c_str()));
+        result = ReadBackCode(ReadConfigurationToFile(readBackPath));
     }
     if (result == kTransferOk) {
         Announce(TransferStep::Comparing);
-        const int compared = CompareFilesDetailed(sendPath, readBackPath.c_str(), detail);
+        const int compared = CompareFilesDetailed(sendPath, readBackPath, detail);
         result = compared == kCompareEqual ? kTransferOk : compared + kTransferCompareOffset;
-        std::remove(readBackPath.c_str());
+        std::remove(readBackPath);
     }
     return result;
-}
-
-bool WriteSendFile(const char* path, const SwitchConfig& config) {
-    FILE* file = std::fopen(path, "w+b");
-    if (!file)
-        return false;
-    uint8_t packet[kPacketSize];
-    BuildConfigPacket(packet, config);
-    const bool whole = std::fwrite(packet, 1, kPacketSize, file) == static_cast<size_t>(kPacketSize);
-    // Buffered bytes reach the disk only at the close; a full disk shows up there.
-    const bool closed = std::fclose(file) == 0;
-    return whole && closed;
 }
 
 int ReadBackCode(int read) {
@@ -292,69 +200,70 @@ int SendSwitchConfig(const SwitchConfig& config, TransferDetail* detail) {
     if (!detail)
         detail = &scratch;
     *detail = TransferDetail{};
-    const std::string sendPath = RootPath(kSendFileName);
-    // A send file that could not be written whole is never uploaded: the box would receive a
-    // stale or partial configuration.
-    if (!WriteSendFile(sendPath.c_str(), config)) {
-        detail->unwrittenSendFile = sendPath;
+    uint8_t packet[kPacketSize];
+    BuildConfigPacket(packet, config);
+    // The upload and the comparison use this transfer's own send file; the one under the fixed
+    // name is for whoever looks. A send file that could not be written whole is never uploaded:
+    // the box would receive a stale or partial configuration.
+    const TransferFiles files;
+    std::string publicPath;
+    if (!WriteSendFile(files.Send(), config) ||
+        !files.PublishSend(std::string_view(reinterpret_cast<const char*>(packet), kPacketSize), &publicPath)) {
+        detail->unwrittenSendFile = publicPath;
         return kTransferSendFile;
     }
-    return UploadAndVerify(sendPath.c_str(), detail);
+    const int result = UploadAndVerify(files.Send(), files.ReadBack(), detail);
+    const bool compared = result == kTransferOk || (result > kTransferCompareOffset && result < kTransferNotConnected);
+    if (compared)
+        files.RemovePublishedReadBack();
+    else
+        files.PublishReadBack(); // what a failed read-back recorded, for whoever looks into it
+    return result;
 }
 
 int GetSwitchConfig(SwitchConfig* config) {
-    const std::string readBackPath = RootPath(kReadBackFileName);
-    const int read = ReadConfigurationToFile(readBackPath.c_str());
-    if (read != kReadDone)
-        return read;
+    const TransferFiles files;
+    const int read = ReadConfigurationToFile(files.ReadBack());
     // Zeroed, so that a short file leaves no configuration packet in the buffer.
     uint8_t packet[kPacketSize] = {};
-    FILE* file = std::fopen(readBackPath.c_str(), "rb");
-    if (!file)
-        return kReadCannotCreate;
-    const size_t got = std::fread(packet, 1, sizeof packet, file);
-    std::fclose(file);
-    (void)got; // a short file leaves zeros behind, which are no configuration packet
+    if (read == kReadDone) {
+        FILE* file = std::fopen(files.ReadBack(), "rb");
+        if (file) {
+            const size_t got = std::fread(packet, 1, sizeof packet, file);
+            (void)got; // a short file leaves zeros behind, which are no configuration packet
+            std::fclose(file);
+        }
+    }
+    files.PublishReadBack();
+    const int code = ReadBackCode(read);
+    if (code != kTransferOk)
+        return code;
     // Only the first packet counts; the rest of the cycle is not looked at.
     if (!IsConfigPacket(packet))
-        return kReadCannotCreate;
+        return kTransferReadBackCreate;
     *config = UnpackConfigPacket(packet);
-    return kReadDone;
+    return kTransferOk;
 }
 
-std::string TransferResultText(int code) {
-    if (code == kTransferOk)
-        return kMsgProcessSuccessful;
-    char text[24];
-    std::snprintf(text, sizeof text, kMsgErrorCode, code);
-    return text;
-}
-
-std::string TransferResultMeaning(int code) {
-    if (code < 0 || code >= kTransferCodeCount)
-        return kTransferMeaningUnknown;
-    return kTransferMeanings[code];
-}
-
-std::string TransferResultDetails(int code, const TransferDetail& detail) {
-    std::string text = TransferResultMeaning(code);
-    char line[160];
-    if (code == kTransferSizesDiffer && detail.sentSize >= 0 && detail.readSize >= 0) {
-        std::snprintf(line, sizeof line, kDetailSizesFormat, detail.sentSize, detail.readSize);
-        text += '\n';
-        text += line;
-    } else if (code == kTransferContentsDiffer && detail.firstDiff >= 0) {
-        std::snprintf(line, sizeof line, kDetailDifferenceFormat, detail.firstDiff,
-                      static_cast<unsigned>(detail.sentByte), static_cast<unsigned>(detail.readByte), detail.diffCount);
-        text += '\n';
-        text += line;
+int CheckSwitchConfig(const SwitchConfig& wanted, CheckOutcome* outcome) {
+    CheckOutcome scratch;
+    if (!outcome)
+        outcome = &scratch;
+    *outcome = CheckOutcome{};
+    BuildConfigPacket(outcome->wanted.data(), wanted);
+    const TransferFiles files;
+    const int code = ReadBackCode(ReadConfigurationToFile(files.ReadBack()));
+    if (code != kTransferOk)
+        return code;
+    if (FILE* file = std::fopen(files.ReadBack(), "rb")) {
+        outcome->read = std::fread(outcome->box.data(), 1, kPacketSize, file) == static_cast<size_t>(kPacketSize);
+        std::fclose(file);
     }
-    if (!detail.unwrittenSendFile.empty()) {
-        // Spliced rather than printed: a path has no length limit.
-        const std::string_view format = kDetailSendFileFormat;
-        const size_t at = format.find("%s");
-        text += '\n';
-        text.append(format.substr(0, at)).append(detail.unwrittenSendFile).append(format.substr(at + 2));
-    }
-    return text;
+    const std::string_view wantedBytes(reinterpret_cast<const char*>(outcome->wanted.data()), kPacketSize);
+    const int compared = CompareBytesWithFile(wantedBytes, files.ReadBack(), &outcome->detail);
+    if (compared == kCompareEqual)
+        return kCheckSame;
+    if (compared == kCompareSizesDiffer || compared == kCompareContentsDiffer)
+        return kCheckDiffers;
+    return compared + kTransferCompareOffset;
 }
