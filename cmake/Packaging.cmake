@@ -2,8 +2,8 @@
 #
 # Included by the top-level CMakeLists.txt after every target exists. Everything is installed in
 # one of two components, which CPack turns into one Debian package each:
-#   cli  -> kv6251-cli_<version>_<arch>.deb: kv6251-cli and kv6251-boxsim with their manual pages.
-#           No Qt, so a headless host can run it.
+#   cli  -> kv6251-cli_<version>_<arch>.deb: kv6251-cli and kv6251-boxsim with their manual pages,
+#           and the systemd units of the nightly check. No Qt, so a headless host can run it.
 #   gui  -> kv6251_<version>_<arch>.deb: the window kv6251, its manual page, the desktop entry, the
 #           icons and the AppStream metadata. Depends on kv6251-cli of the same version.
 # Each package carries its own /usr/share/doc/<package>/ with the copyright file (made from
@@ -133,6 +133,25 @@ if(TARGET kv6251-boxsim)
     install(TARGETS kv6251-boxsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
 endif()
 
+# The nightly check as systemd units: kv6251-check@<n>.timer starts kv6251-check@<n>.service,
+# which checks COM<n> against /etc/kv6251/com<n>.swi. They go where Debian 12's packages keep
+# their units (`pkg-config --variable=systemdsystemunitdir systemd`), an absolute path whatever
+# the prefix, and they run the packaged program, so configuration stops if they name another.
+set(KV_SYSTEMD_UNIT_DIR "/lib/systemd/system" CACHE PATH "Where the systemd units of kv6251-cli are installed")
+set(KV_SYSTEMD_DIR ${PROJECT_SOURCE_DIR}/packaging/systemd)
+set(KV_SYSTEMD_UNITS ${KV_SYSTEMD_DIR}/kv6251-check@.service ${KV_SYSTEMD_DIR}/kv6251-check@.timer)
+if(TARGET kv6251-cli)
+    set(program "${KV_PACKAGE_PREFIX}/${CMAKE_INSTALL_BINDIR}/kv6251-cli")
+    file(STRINGS ${KV_SYSTEMD_DIR}/kv6251-check@.service exec_start REGEX "^ExecStart=")
+    if(NOT exec_start MATCHES "^ExecStart=${program} ")
+        message(FATAL_ERROR "${KV_SYSTEMD_DIR}/kv6251-check@.service must start ${program}: ${exec_start}")
+    endif()
+    install(FILES ${KV_SYSTEMD_UNITS} DESTINATION ${KV_SYSTEMD_UNIT_DIR} COMPONENT cli)
+    # A running systemd reads the units again after an install, an upgrade and a removal.
+    set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA ${KV_SYSTEMD_DIR}/postinst ${KV_SYSTEMD_DIR}/postrm)
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KV_SYSTEMD_DIR}/kv6251-check@.service)
+
 # ---- component gui ---------------------------------------------------------------------------
 # kv6251 itself is installed by app/CMakeLists.txt next to its target. Its desktop entry, icons
 # and metadata come only with it.
@@ -229,6 +248,9 @@ string(CONCAT CPACK_DEBIAN_CLI_DESCRIPTION
     "the box's configuration back as a .swi file and lists the serial ports\n"
     "with what stands in the way of opening them. Its exit status is the\n"
     "transfer's result, for use in scripts. It needs no display.\n"
+    "\n"
+    "The systemd timer kv6251-check@<n>.timer checks every night that the box\n"
+    "on port n still holds the configuration of /etc/kv6251/com<n>.swi.\n"
     "\n"
     "kv6251-boxsim is a simulated box on a pseudo-terminal, with fault modes,\n"
     "to try the tools without a box.")

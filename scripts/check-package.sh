@@ -9,8 +9,10 @@
 # each package declares its dependencies and kv6251-cli none on Qt; they install cleanly; the
 # manual pages and each package's copyright and changelog are installed; the desktop entry passes
 # desktop-file-validate; the AppStream metadata passes appstreamcli validate; every shared
-# library of the installed binaries resolves; the window starts. The packages are removed again
-# at the end unless KV_KEEP_INSTALLED=1.
+# library of the installed binaries resolves; the systemd units of the nightly check pass
+# systemd-analyze verify (no running systemd needed; the systemd package is installed when
+# systemd-analyze is missing) and keep their hardening without closing the serial devices; the
+# window starts. The packages are removed again at the end unless KV_KEEP_INSTALLED=1.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -163,6 +165,43 @@ for exe in "${binaries[@]}"; do
     fi
     echo "ok $exe ($(wc -l <<<"$libraries") libraries)"
 done
+
+echo "== systemd units"
+unit_dir=/lib/systemd/system
+units=("$unit_dir/kv6251-check@.service" "$unit_dir/kv6251-check@.timer")
+for unit in "${units[@]}"; do
+    ships kv6251-cli "$unit" || fail "kv6251-cli does not ship $unit"
+    [ -f "$unit" ] || fail "$unit not installed"
+done
+if ! command -v systemd-analyze >/dev/null; then
+    echo "installing systemd for systemd-analyze"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends systemd >/dev/null
+fi
+# verify loads the units as systemd would (the template as the instance "i"): the syntax, every
+# key known, the program of ExecStart there and executable, the timer's service there and, where
+# manual pages are unpacked, the Documentation= page. An unknown key is only a warning to it,
+# so any output fails the check.
+man_check=yes
+if excluded /usr/share/man || ! command -v man >/dev/null; then man_check=no; fi
+verify=$(cd / && systemd-analyze verify --man="$man_check" "${units[@]}" 2>&1) || {
+    echo "$verify" >&2
+    fail "systemd-analyze verify rejects the units"
+}
+[ -z "$verify" ] || { echo "$verify" >&2; fail "systemd-analyze verify warns about the units"; }
+echo "ok systemd-analyze verify: ${units[*]}"
+# Each of these closes the serial devices to the service (a device list keeps only the
+# pseudo-terminals, so a test against a pty still passes while a USB adapter fails), or keeps
+# the serial group out of its user namespace.
+service=${units[0]}
+if grep -nE '^(PrivateDevices=|DevicePolicy=|DeviceAllow=|ProtectClock=|PrivateUsers=)' "$service"; then
+    fail "$service must not restrict devices or users (the lines above): the service would lose the serial port"
+fi
+# The exposure systemd-analyze security gives (0 best, 10 worst), times ten: it is 1.4 as shipped.
+security=$(systemd-analyze security --offline=yes --threshold=20 "$service" 2>&1) || {
+    echo "$security" >&2
+    fail "$service lost hardening: its exposure is above 2.0"
+}
+echo "ok $service: $(grep -o 'Overall exposure level.*' <<<"$security")"
 
 if [ "$with_app" = 1 ]; then
     echo "== start-up (offscreen, 3 s)"
