@@ -3,7 +3,8 @@
 # Included by the top-level CMakeLists.txt after every target exists. Everything is installed in
 # one of two components, which CPack turns into one Debian package each:
 #   cli  -> kv6251-cli_<version>_<arch>.deb: kv6251-cli and kv6251-boxsim with their manual pages,
-#           and the systemd units of the nightly check. No Qt, so a headless host can run it.
+#           the systemd units of the nightly check and the Ansible examples. No Qt, so a
+#           headless host can run it.
 #   gui  -> kv6251_<version>_<arch>.deb: the window kv6251, its manual page, the desktop entry, the
 #           icons and the AppStream metadata. Depends on kv6251-cli of the same version.
 # Each package carries its own /usr/share/doc/<package>/ with the copyright file (made from
@@ -151,6 +152,13 @@ if(TARGET kv6251-cli)
     set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA ${KV_SYSTEMD_DIR}/postinst ${KV_SYSTEMD_DIR}/postrm)
 endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KV_SYSTEMD_DIR}/kv6251-check@.service)
+
+# The Ansible playbook, role and module go with the command line they run, as its examples.
+if(TARGET kv6251-cli)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ansible/
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${KV_CLI_PACKAGE}/examples/ansible COMPONENT cli
+            PATTERN "__pycache__" EXCLUDE)
+endif()
 
 # ---- component gui ---------------------------------------------------------------------------
 # kv6251 itself is installed by app/CMakeLists.txt next to its target. Its desktop entry, icons

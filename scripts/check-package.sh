@@ -7,12 +7,13 @@
 # version.
 # Checks: lintian reports no error and no warning (its other lines are shown, not counted);
 # each package declares its dependencies and kv6251-cli none on Qt; they install cleanly; the
-# manual pages and each package's copyright and changelog are installed; the desktop entry passes
-# desktop-file-validate; the AppStream metadata passes appstreamcli validate; every shared
-# library of the installed binaries resolves; the systemd units of the nightly check pass
-# systemd-analyze verify (no running systemd needed; the systemd package is installed when
-# systemd-analyze is missing) and keep their hardening without closing the serial devices; the
-# window starts. The packages are removed again at the end unless KV_KEEP_INSTALLED=1.
+# manual pages, each package's copyright and changelog and kv6251-cli's Ansible examples are
+# installed; the desktop entry passes desktop-file-validate; the AppStream metadata passes
+# appstreamcli validate; every shared library of the installed binaries resolves; the systemd
+# units of the nightly check pass systemd-analyze verify (no running systemd needed; the systemd
+# package is installed when systemd-analyze is missing) and keep their hardening without closing
+# the serial devices; the window starts. The packages are removed again at the end unless
+# KV_KEEP_INSTALLED=1.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -130,6 +131,9 @@ for p in "${packages[@]}"; do
     done
     echo "ok /usr/share/doc/$p: copyright, changelog.gz"
 done
+playbook=/usr/share/doc/kv6251-cli/examples/ansible/playbook.yml
+ships kv6251-cli "$playbook" || fail "kv6251-cli does not ship the Ansible examples ($playbook)"
+echo "ok $playbook"
 
 if [ "$with_app" = 1 ]; then
     echo "== desktop entry"

@@ -1,4 +1,3 @@
-#!/usr/bin/python
 # Puts a configuration on the KV6251 boxes of the managed host with kv6251-cli, and says per
 # port what it did. Standard library and Ansible's module utilities only, so that a managed
 # host needs nothing but Python and kv6251-cli.
