@@ -135,19 +135,37 @@ if(TARGET kv6251-boxsim)
 endif()
 
 # The nightly check as systemd units: kv6251-check@<n>.timer starts kv6251-check@<n>.service,
-# which checks COM<n> against /etc/kv6251/com<n>.swi. They go where Debian 12's packages keep
-# their units (`pkg-config --variable=systemdsystemunitdir systemd`), an absolute path whatever
-# the prefix, and they run the packaged program, so configuration stops if they name another.
-set(KV_SYSTEMD_UNIT_DIR "/lib/systemd/system" CACHE PATH "Where the systemd units of kv6251-cli are installed")
+# which checks COM<n> against /etc/kv6251/com<n>.swi. The sources are the units the package
+# ships: they run the packaged /usr/bin/kv6251-cli, and a system-wide installation (prefix /usr,
+# as the packages have it) puts them where Debian 12's packages keep their units
+# (`pkg-config --variable=systemdsystemunitdir systemd`). Any other prefix keeps them under
+# itself, in <prefix>/lib/systemd/system (which systemd reads for /usr/local), and they run the
+# kv6251-cli of that prefix: the choice is made when installing, as `cmake --install --prefix`
+# may name another prefix than the one configured.
+set(KV_SYSTEMD_UNIT_DIR "/lib/systemd/system" CACHE PATH
+    "Where an installation with the prefix /usr (the packages) puts the systemd units")
 set(KV_SYSTEMD_DIR ${PROJECT_SOURCE_DIR}/packaging/systemd)
-set(KV_SYSTEMD_UNITS ${KV_SYSTEMD_DIR}/kv6251-check@.service ${KV_SYSTEMD_DIR}/kv6251-check@.timer)
+set(KV_SYSTEMD_PROGRAM "/usr/bin/kv6251-cli")
 if(TARGET kv6251-cli)
-    set(program "${KV_PACKAGE_PREFIX}/${CMAKE_INSTALL_BINDIR}/kv6251-cli")
     file(STRINGS ${KV_SYSTEMD_DIR}/kv6251-check@.service exec_start REGEX "^ExecStart=")
-    if(NOT exec_start MATCHES "^ExecStart=${program} ")
-        message(FATAL_ERROR "${KV_SYSTEMD_DIR}/kv6251-check@.service must start ${program}: ${exec_start}")
+    if(NOT exec_start MATCHES "^ExecStart=${KV_SYSTEMD_PROGRAM} ")
+        message(FATAL_ERROR "${KV_SYSTEMD_DIR}/kv6251-check@.service must start ${KV_SYSTEMD_PROGRAM}: ${exec_start}")
     endif()
-    install(FILES ${KV_SYSTEMD_UNITS} DESTINATION ${KV_SYSTEMD_UNIT_DIR} COMPONENT cli)
+    install(CODE "
+        set(program \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/kv6251-cli\")
+        if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+            set(unit_dir \"${KV_SYSTEMD_UNIT_DIR}\")
+        else()
+            set(unit_dir \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
+        endif()
+        foreach(unit kv6251-check@.service kv6251-check@.timer)
+            file(READ \"${KV_SYSTEMD_DIR}/\${unit}\" text)
+            string(REPLACE \"=${KV_SYSTEMD_PROGRAM} \" \"=\${program} \" text \"\${text}\")
+            file(WRITE \"${PROJECT_BINARY_DIR}/systemd/\${unit}\" \"\${text}\")
+            file(INSTALL \"${PROJECT_BINARY_DIR}/systemd/\${unit}\" DESTINATION \"\${unit_dir}\"
+                 PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+        endforeach()"
+        COMPONENT cli)
     # A running systemd reads the units again after an install, an upgrade and a removal.
     set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA ${KV_SYSTEMD_DIR}/postinst ${KV_SYSTEMD_DIR}/postrm)
 endif()
