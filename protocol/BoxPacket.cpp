@@ -1,7 +1,6 @@
 #include "protocol/BoxPacket.h"
 
 #include <array>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -111,11 +110,29 @@ std::string DescribePacket(const uint8_t* packet) {
     const PacketKind kind = ClassifyPacket(packet);
     std::string text = PacketKindName(kind);
     if (kind == PacketKind::Configuration) {
-        const SwitchConfig c = UnpackConfigPacket(packet);
-        char fields[40];
-        std::snprintf(fields, sizeof fields, " %u:%u:%u:%u:%d", unsigned{c.PidA}, unsigned{c.PidB}, unsigned{c.PidC},
-                      unsigned{c.PidD}, int{c.Mode});
-        text += fields;
+        text += ' ';
+        text += FormatConfigText(UnpackConfigPacket(packet));
     }
     return text;
+}
+
+std::vector<PacketDifference> ConfigPacketDifferences(const uint8_t* wanted, const uint8_t* box) {
+    std::vector<PacketDifference> differences;
+    const SwitchConfig w = UnpackConfigPacket(wanted), b = UnpackConfigPacket(box);
+    const int wantedValues[kConfigFieldCount] = {w.PidA, w.PidB, w.PidC, w.PidD, w.Mode};
+    const int boxValues[kConfigFieldCount] = {b.PidA, b.PidB, b.PidC, b.PidD, b.Mode};
+    // The bytes each field is read from: a field whose value differs covers its own bytes.
+    bool covered[kPacketSize] = {};
+    for (int i = 0; i < kConfigFieldCount; ++i) {
+        const int offset = i < kPidCount ? kOffsetPids + i * kPidEntryBytes : kOffsetMode;
+        if (wantedValues[i] == boxValues[i])
+            continue;
+        differences.push_back({kConfigFieldNames[i], offset, wantedValues[i], boxValues[i]});
+        for (int at = offset; at < offset + (i < kPidCount ? kPidEntryBytes : 1); ++at)
+            covered[at] = true;
+    }
+    for (int at = 0; at < kPacketSize; ++at)
+        if (!covered[at] && wanted[at] != box[at])
+            differences.push_back({nullptr, at, wanted[at], box[at]});
+    return differences;
 }

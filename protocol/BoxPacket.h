@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Offsets inside a box packet.
 inline constexpr int kOffsetMarker = 0;
@@ -61,3 +62,13 @@ PacketKind ClassifyPacket(const uint8_t* packet);
 const char* PacketKindName(PacketKind kind);
 // The kind's name; for a configuration packet followed by its fields, " A:B:C:D:M".
 std::string DescribePacket(const uint8_t* packet);
+
+// Where a configuration packet differs from the one wanted: each of the five fields whose value
+// differs, then every other byte that differs (the three unused bits of a PID entry, a control or
+// reserved byte), by offset.
+struct PacketDifference {
+    const char* field; // "PidA" .. "Mode"; nullptr for a byte outside the five values
+    int offset;        // the field's first byte, or the differing byte
+    int wanted, box;   // the field's values, or the two bytes
+};
+std::vector<PacketDifference> ConfigPacketDifferences(const uint8_t* wanted, const uint8_t* box);

@@ -1,6 +1,7 @@
 // kv6251-boxsim: the simulated box as a command-line tool (see --help).
 #include "sim/BoxSim.h"
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -47,17 +48,15 @@ bool ParseNumber(const char* text, long low, long high, long* value) {
 
 // A:B:C:D:M with PIDs 0..65535 and the mode -32768..32767 (the box holds what the tool cannot send).
 bool ParseConfig(const std::string& text, SwitchConfig* config) {
-    long values[kPidCount + 1];
-    size_t start = 0;
-    for (int i = 0; i <= kPidCount; ++i) {
-        const size_t colon = text.find(':', start);
-        if ((colon == std::string::npos) != (i == kPidCount))
-            return false;
-        const std::string part = text.substr(start, colon == std::string::npos ? colon : colon - start);
+    std::array<std::string_view, kConfigFieldCount> fields;
+    if (!SplitConfigText(text, &fields))
+        return false;
+    long values[kConfigFieldCount];
+    for (int i = 0; i < kConfigFieldCount; ++i) {
         const bool mode = i == kPidCount;
-        if (!ParseNumber(part.c_str(), mode ? INT16_MIN : 0, mode ? INT16_MAX : UINT16_MAX, &values[i]))
+        const std::string field(fields[static_cast<size_t>(i)]);
+        if (!ParseNumber(field.c_str(), mode ? INT16_MIN : 0, mode ? INT16_MAX : UINT16_MAX, &values[i]))
             return false;
-        start = colon + 1;
     }
     *config = SwitchConfig{static_cast<uint16_t>(values[0]), static_cast<uint16_t>(values[1]),
                            static_cast<uint16_t>(values[2]), static_cast<uint16_t>(values[3]),
