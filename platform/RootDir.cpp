@@ -1,31 +1,36 @@
 #include "platform/RootDir.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <sys/stat.h>
+#include <filesystem>
 
 namespace {
 
+// The folder and its parents, made when missing (as the umask allows); true when it is a folder.
 bool MakeDirs(const std::string& path) {
     if (path.empty())
         return false;
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (partial.empty())
-            continue;
-        if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    return std::filesystem::is_directory(path, ec);
+}
+
+std::string& RootOverride() {
+    static std::string dir;
+    return dir;
 }
 
 } // namespace
 
+void UseRootDir(const std::string& dir) {
+    std::error_code ec;
+    RootOverride() = dir.empty() ? std::string() : std::filesystem::absolute(dir, ec).lexically_normal().string();
+    while (RootOverride().size() > 1 && RootOverride().back() == '/')
+        RootOverride().pop_back();
+}
+
 std::string RootDir() {
+    if (!RootOverride().empty())
+        return MakeDirs(RootOverride()) ? RootOverride() : std::string();
     std::string base;
     const char* xdg = std::getenv("XDG_DATA_HOME");
     // The XDG rules say a relative value is invalid and must be ignored.

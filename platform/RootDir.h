@@ -9,6 +9,11 @@
 #include <string>
 #include <string_view>
 
+// From now on the root directory is dir (made absolute; created when first needed) instead of the
+// one the environment gives. Empty: back to the environment. For a command run on behalf of a
+// service, whose files live where the service's own are.
+void UseRootDir(const std::string& dir);
+
 // The root directory, without a trailing slash. Creates it (and its parents) when missing;
 // an empty string when neither $XDG_DATA_HOME nor $HOME gives a place that can be created.
 std::string RootDir();
