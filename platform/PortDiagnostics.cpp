@@ -1,17 +1,14 @@
 #include "platform/PortDiagnostics.h"
 
-#include "platform/RootDir.h"
+#include "platform/PortLookup.h"
 #include "platform/SerialDevice.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <dirent.h>
 #include <filesystem>
-#include <fstream>
-#include <grp.h>
 #include <initializer_list>
 #include <pwd.h>
 #include <string_view>
@@ -31,7 +28,9 @@ constexpr const char* kTextBrokenLink =
 constexpr const char* kTextNonePresent = "No serial device is present. Check that the box's USB cable is plugged in; "
                                          "a recognised adapter appears under {}/serial/by-id/.";
 constexpr const char* kTextPresent = "Serial devices present:";
-constexpr const char* kTextHowToMap = "To use one as COM{}, link it to the port number:\n  ln -sf {} {}/com{}";
+constexpr const char* kTextHowToMap =
+    "To use one as COM{}, map it to the port number by its serial number or "
+    "stable name:\n  kv6251-cli map {} {}\nor link it yourself:\n  ln -sf {} {}/com{}";
 constexpr const char* kTextGroupUnknown = "This user may not use the device. Serial devices usually belong to the "
                                           "group \"dialout\": add the user to it (sudo usermod -aG dialout {}), "
                                           "then log out and log in again.";
@@ -58,11 +57,6 @@ constexpr const char* kTextSettings = "The adapter's driver refused the line set
                                       "baud, 8 data bits, no parity, 1 stop bit, RTS/CTS flow control).";
 constexpr const char* kTextGrabber = "{} is running (process {}): {}. If the adapter keeps failing, {}.";
 
-// Buffer for the reentrant user and group database look-ups; entries are small.
-constexpr size_t kDatabaseBuffer = 16384;
-
-const char* const kSerialPrefixes[] = {"ttyUSB", "ttyACM"};
-
 // Services that take USB serial adapters away from the programs that want them.
 struct KnownGrabber {
     const char* name;
@@ -79,36 +73,16 @@ const KnownGrabber kKnownGrabbers[] = {
 
 // Appends text with each "{}" replaced by the next value, and a line end.
 void Say(std::string* out, std::string_view text, std::initializer_list<std::string_view> values = {}) {
-    auto value = values.begin();
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '{' && i + 1 < text.size() && text[i + 1] == '}' && value != values.end()) {
-            *out += *value++;
-            ++i;
-        } else {
-            *out += text[i];
-        }
-    }
-    *out += '\n';
-}
-
-bool AllDigits(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string ReadFirstLine(const fs::path& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
+    *out += FillIn(text, values) + '\n';
 }
 
 std::vector<int> ProcessIds(const DiagnosticRoots& roots) {
     std::vector<int> pids;
     std::error_code ec;
     for (fs::directory_iterator it(roots.proc, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
-        if (AllDigits(name) && name.size() < 10)
-            pids.push_back(std::stoi(name));
+        const NumberedName name = SplitTrailingNumber(it->path().filename().string());
+        if (name.stem.empty() && name.number >= 0)
+            pids.push_back(name.number);
     }
     std::sort(pids.begin(), pids.end());
     return pids;
@@ -135,18 +109,6 @@ std::string ProcessName(const DiagnosticRoots& roots, int pid) {
     return ReadFirstLine(fs::path(roots.proc) / std::to_string(pid) / "comm");
 }
 
-// Natural order for names with a number at the end: ttyUSB2 before ttyUSB10.
-bool NumericLess(const std::string& a, const std::string& b) {
-    auto split = [](const std::string& s) {
-        size_t i = s.size();
-        while (i > 0 && s[i - 1] >= '0' && s[i - 1] <= '9')
-            --i;
-        long n = i < s.size() && s.size() - i < 9 ? std::stol(s.substr(i)) : -1;
-        return std::make_pair(s.substr(0, i), n);
-    };
-    return split(a) < split(b);
-}
-
 std::string UserName() {
     std::vector<char> buffer(kDatabaseBuffer);
     passwd pw{};
@@ -154,6 +116,56 @@ std::string UserName() {
     if (::getpwuid_r(::geteuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found)
         return found->pw_name;
     return "$USER";
+}
+
+// Serial devices that exist: the stable names under <dev>/serial/by-id/ first (each followed by
+// " -> " and the device it points to), then <dev>/ttyUSB* and <dev>/ttyACM*, in numeric order.
+std::vector<std::string> ListSerialDevices(const DiagnosticRoots& roots) {
+    std::vector<std::string> result;
+    std::error_code ec;
+
+    const fs::path byId = fs::path(roots.dev) / "serial" / "by-id";
+    std::vector<std::string> stable;
+    for (fs::directory_iterator it(byId, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code linkError;
+        fs::path target = fs::read_symlink(it->path(), linkError);
+        std::string entry = it->path().string();
+        if (!linkError) {
+            if (target.is_relative())
+                target = (byId / target).lexically_normal();
+            entry += " -> " + target.string();
+        }
+        stable.push_back(entry);
+    }
+    std::sort(stable.begin(), stable.end());
+    result.insert(result.end(), stable.begin(), stable.end());
+
+    std::vector<std::string> plain;
+    for (fs::directory_iterator it(roots.dev, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (IsKernelSerialName(name))
+            plain.push_back(name);
+    }
+    std::sort(plain.begin(), plain.end(), NaturalLess);
+    for (const std::string& name : plain)
+        result.push_back((fs::path(roots.dev) / name).string());
+    return result;
+}
+
+// Processes with an open descriptor on the device (the path or what it resolves to).
+std::vector<ProcessInfo> FindProcessesUsing(const std::string& devicePath, const DiagnosticRoots& roots) {
+    return FindProcessesUsingEach({devicePath}, roots).front();
+}
+
+// Processes whose command name is exactly `name`.
+std::vector<ProcessInfo> FindProcessesNamed(const std::string& name, const DiagnosticRoots& roots) {
+    std::vector<ProcessInfo> result;
+    for (int pid : ProcessIds(roots)) {
+        std::string comm = ProcessName(roots, pid);
+        if (comm == name)
+            result.push_back({pid, comm});
+    }
+    return result;
 }
 
 struct GroupFacts {
@@ -164,15 +176,11 @@ struct GroupFacts {
 
 GroupFacts DeviceGroup(const struct stat& st, const std::string& user) {
     GroupFacts facts;
-    std::vector<char> buffer(kDatabaseBuffer);
-    group gr{};
-    group* found = nullptr;
-    if (::getgrgid_r(st.st_gid, &gr, buffer.data(), buffer.size(), &found) != 0 || !found)
+    const std::optional<GroupEntry> entry = LookUpGroup(st.st_gid);
+    if (!entry)
         return facts;
-    facts.name = found->gr_name;
-    for (char** member = found->gr_mem; member && *member; ++member)
-        if (user == *member)
-            facts.userListed = true;
+    facts.name = entry->name;
+    facts.userListed = std::find(entry->members.begin(), entry->members.end(), user) != entry->members.end();
 
     facts.processHas = ::getegid() == st.st_gid;
     int count = ::getgroups(0, nullptr);
@@ -184,10 +192,6 @@ GroupFacts DeviceGroup(const struct stat& st, const std::string& user) {
                 facts.processHas = true;
     }
     return facts;
-}
-
-std::string MapDir(const DiagnosticRoots& roots) {
-    return roots.mapDir.empty() ? RootDir() : roots.mapDir;
 }
 
 void ExplainPermission(const std::string& devicePath, std::string* out) {
@@ -236,7 +240,7 @@ void ExplainMapping(int port, const DiagnosticRoots& roots, std::string* out) {
     if (arrow != std::string::npos)
         example.resize(arrow);
     const std::string portText = port >= 1 ? std::to_string(port) : "<n>";
-    Say(out, kTextHowToMap, {portText, example, MapDir(roots), portText});
+    Say(out, kTextHowToMap, {portText, portText, example, example, MapDirOrRoot(roots.mapDir), portText});
 }
 
 void ExplainMissing(int port, const std::string& devicePath, const DiagnosticRoots& roots, std::string* out) {
@@ -278,43 +282,6 @@ bool IsMissing(int err) {
 }
 
 } // namespace
-
-std::vector<std::string> ListSerialDevices(const DiagnosticRoots& roots) {
-    std::vector<std::string> result;
-    std::error_code ec;
-
-    const fs::path byId = fs::path(roots.dev) / "serial" / "by-id";
-    std::vector<std::string> stable;
-    for (fs::directory_iterator it(byId, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code linkError;
-        fs::path target = fs::read_symlink(it->path(), linkError);
-        std::string entry = it->path().string();
-        if (!linkError) {
-            if (target.is_relative())
-                target = (byId / target).lexically_normal();
-            entry += " -> " + target.string();
-        }
-        stable.push_back(entry);
-    }
-    std::sort(stable.begin(), stable.end());
-    result.insert(result.end(), stable.begin(), stable.end());
-
-    std::vector<std::string> plain;
-    for (fs::directory_iterator it(roots.dev, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
-        for (const char* prefix : kSerialPrefixes)
-            if (name.rfind(prefix, 0) == 0 && AllDigits(name.substr(std::strlen(prefix))))
-                plain.push_back(name);
-    }
-    std::sort(plain.begin(), plain.end(), NumericLess);
-    for (const std::string& name : plain)
-        result.push_back((fs::path(roots.dev) / name).string());
-    return result;
-}
-
-std::vector<ProcessInfo> FindProcessesUsing(const std::string& devicePath, const DiagnosticRoots& roots) {
-    return FindProcessesUsingEach({devicePath}, roots).front();
-}
 
 std::vector<std::vector<ProcessInfo>> FindProcessesUsingEach(const std::vector<std::string>& devicePaths,
                                                              const DiagnosticRoots& roots) {
@@ -369,16 +336,6 @@ std::vector<std::vector<ProcessInfo>> FindProcessesUsingEach(const std::vector<s
         for (size_t i = 0; i < wanted.size(); ++i)
             if (holds[i])
                 result[i].push_back(info);
-    }
-    return result;
-}
-
-std::vector<ProcessInfo> FindProcessesNamed(const std::string& name, const DiagnosticRoots& roots) {
-    std::vector<ProcessInfo> result;
-    for (int pid : ProcessIds(roots)) {
-        std::string comm = ProcessName(roots, pid);
-        if (comm == name)
-            result.push_back({pid, comm});
     }
     return result;
 }

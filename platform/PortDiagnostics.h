@@ -31,13 +31,7 @@ struct ProcessInfo {
     std::string name; // its command name, empty when unreadable
 };
 
-// Serial devices that exist: the stable names under <dev>/serial/by-id/ first (each followed by
-// " -> " and the device it points to), then <dev>/ttyUSB* and <dev>/ttyACM*, in numeric order.
-std::vector<std::string> ListSerialDevices(const DiagnosticRoots& roots);
-// Processes with an open descriptor on the device (the path or what it resolves to).
-std::vector<ProcessInfo> FindProcessesUsing(const std::string& devicePath, const DiagnosticRoots& roots);
-// The same for several devices in one pass over <proc>: one list per device, in the order given.
+// Processes with an open descriptor on each device (the path or what it resolves to), in one pass
+// over <proc>: one list per device, in the order given; an empty path matches nothing.
 std::vector<std::vector<ProcessInfo>> FindProcessesUsingEach(const std::vector<std::string>& devicePaths,
                                                              const DiagnosticRoots& roots);
-// Processes whose command name is exactly `name`.
-std::vector<ProcessInfo> FindProcessesNamed(const std::string& name, const DiagnosticRoots& roots);
