@@ -1,13 +1,11 @@
 #include "platform/PortInventory.h"
 
+#include "platform/PortLookup.h"
 #include "platform/PortMap.h"
-#include "platform/RootDir.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <grp.h>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,18 +16,6 @@ namespace {
 
 // Ports the operator can always pick, whether or not anything is mapped to them.
 constexpr int kListedPorts = 9;
-// Buffer for the reentrant group database look-up; entries are small.
-constexpr size_t kDatabaseBuffer = 16384;
-
-// The first line of a sysfs attribute, without its line end; empty when unreadable.
-std::string ReadAttribute(const fs::path& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
-        line.pop_back();
-    return line;
-}
 
 // 1..9, then the com<n> names beyond them that exist in the map directory.
 std::vector<int> PortNumbers(const std::string& mapDir) {
@@ -40,12 +26,7 @@ std::vector<int> PortNumbers(const std::string& mapDir) {
     std::error_code ec;
     for (fs::directory_iterator it(mapDir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        size_t digits = name.size();
-        while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9')
-            --digits;
-        if (digits == name.size() || name.size() - digits > 9)
-            continue;
-        const int n = std::stoi(name.substr(digits));
+        const int n = SplitTrailingNumber(name).number;
         // Compared with the name the port opens, so "com0", "com01" or "COM12" are not taken for a port.
         if (n > kListedPorts && PortMapName(n) == name)
             extra.push_back(n);
@@ -61,34 +42,11 @@ bool IsBelow(const fs::path& path, const fs::path& root) {
     return !relative.empty() && relative != "." && *relative.begin() != "..";
 }
 
-// The USB device above the tty in sysfs: the first parent of its device node with idVendor and
-// idProduct (the tty hangs below a USB interface, which hangs below the device).
-PortAdapter KernelAdapter(const fs::path& target, const fs::path& devDir, const fs::path& sysRoot) {
-    PortAdapter adapter;
-    // sysfs names the ttys that sit directly in /dev; a pty (under /dev/pts) or a file elsewhere has none.
-    if (sysRoot.empty() || target.parent_path() != devDir)
-        return adapter;
-    std::error_code ec;
-    fs::path dir = fs::canonical(sysRoot / "class" / "tty" / target.filename() / "device", ec);
-    for (; !ec && IsBelow(dir, sysRoot); dir = dir.parent_path()) {
-        std::error_code missing;
-        if (!fs::exists(dir / "idVendor", missing) || !fs::exists(dir / "idProduct", missing))
-            continue;
-        adapter.vendorId = ReadAttribute(dir / "idVendor");
-        adapter.productId = ReadAttribute(dir / "idProduct");
-        adapter.serial = ReadAttribute(dir / "serial");
-        adapter.manufacturer = ReadAttribute(dir / "manufacturer");
-        adapter.product = ReadAttribute(dir / "product");
-        break;
-    }
-    return adapter;
-}
-
-// What each stable name under <dev>/serial/by-id/ resolves to; the first name in order wins.
-std::map<fs::path, std::string> StableNames(const std::string& dev) {
+// What each link in folder resolves to; the first name in order wins.
+std::map<fs::path, std::string> LinksByTarget(const fs::path& folder) {
     std::vector<fs::path> links;
     std::error_code ec;
-    for (fs::directory_iterator it(fs::path(dev) / "serial" / "by-id", ec), end; !ec && it != end; it.increment(ec))
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
         links.push_back(it->path());
     std::sort(links.begin(), links.end());
     std::map<fs::path, std::string> names;
@@ -100,27 +58,70 @@ std::map<fs::path, std::string> StableNames(const std::string& dev) {
     return names;
 }
 
+// The same folder whether named through symbolic links or not; lexical when it cannot be resolved.
+fs::path SameFolder(const fs::path& folder) {
+    std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(folder, ec);
+    return ec ? folder.lexically_normal() : resolved;
+}
+
 std::string GroupName(gid_t gid, std::map<gid_t, std::string>* known) {
     if (auto it = known->find(gid); it != known->end())
         return it->second;
-    std::vector<char> buffer(kDatabaseBuffer);
-    group gr{};
-    group* found = nullptr;
-    std::string name;
-    if (::getgrgid_r(gid, &gr, buffer.data(), buffer.size(), &found) == 0 && found)
-        name = found->gr_name;
-    known->emplace(gid, name);
-    return name;
+    const std::optional<GroupEntry> entry = LookUpGroup(gid);
+    return known->emplace(gid, entry ? entry->name : std::string()).first->second;
 }
 
 } // namespace
 
+StableNames FindStableNames(const std::string& dev) {
+    const fs::path serial = fs::path(dev) / "serial";
+    return {LinksByTarget(serial / "by-id"), LinksByTarget(serial / "by-path")};
+}
+
+// The USB device is the first parent of the tty's sysfs node with idVendor and idProduct (the tty
+// hangs below a USB interface, which hangs below the device).
+PortAdapter KernelAdapter(const fs::path& node, const fs::path& devDir, const fs::path& sysRoot, fs::path* usbDevice) {
+    PortAdapter adapter;
+    // sysfs names the ttys that sit directly in /dev; a pty (under /dev/pts) or a file elsewhere has none.
+    if (sysRoot.empty() || node.parent_path() != devDir)
+        return adapter;
+    std::error_code ec;
+    fs::path dir = fs::canonical(sysRoot / "class" / "tty" / node.filename() / "device", ec);
+    for (; !ec && IsBelow(dir, sysRoot); dir = dir.parent_path()) {
+        std::error_code missing;
+        if (!fs::exists(dir / "idVendor", missing) || !fs::exists(dir / "idProduct", missing))
+            continue;
+        adapter.vendorId = ReadFirstLine(dir / "idVendor");
+        adapter.productId = ReadFirstLine(dir / "idProduct");
+        adapter.serial = ReadFirstLine(dir / "serial");
+        adapter.manufacturer = ReadFirstLine(dir / "manufacturer");
+        adapter.product = ReadFirstLine(dir / "product");
+        if (usbDevice)
+            *usbDevice = dir;
+        break;
+    }
+    return adapter;
+}
+
+LinkKind ClassifyLinkText(const fs::path& text, const fs::path& linkDir, const DiagnosticRoots& roots) {
+    const fs::path named = (text.is_absolute() ? text : linkDir / text).lexically_normal();
+    const fs::path folder = SameFolder(named.parent_path()), dev = SameFolder(roots.dev);
+    if (folder == SameFolder(dev / "serial" / "by-id"))
+        return LinkKind::ById;
+    if (folder == SameFolder(dev / "serial" / "by-path"))
+        return LinkKind::ByPath;
+    if (folder == dev && IsKernelSerialName(named.filename().string()))
+        return LinkKind::KernelName;
+    return LinkKind::Other;
+}
+
 std::vector<PortEntry> InventoryPorts(const DiagnosticRoots& roots) {
-    const std::string mapDir = roots.mapDir.empty() ? RootDir() : roots.mapDir;
+    const std::string mapDir = MapDirOrRoot(roots.mapDir);
     std::error_code devError, sysError;
     const fs::path devDir = fs::canonical(roots.dev, devError);
     const fs::path sysRoot = fs::canonical(roots.sys, sysError);
-    const std::map<fs::path, std::string> stableNames = StableNames(roots.dev);
+    const StableNames stableNames = FindStableNames(roots.dev);
     std::map<gid_t, std::string> groups;
 
     std::vector<PortEntry> entries;
@@ -131,6 +132,15 @@ std::vector<PortEntry> InventoryPorts(const DiagnosticRoots& roots) {
         e.mapped = !mapDir.empty() && e.device == mapDir + "/" + PortMapName(port);
         struct stat st {};
         e.exists = ::stat(e.device.c_str(), &st) == 0;
+        if (e.mapped) {
+            std::error_code ec;
+            const fs::path text = fs::read_symlink(e.device, ec);
+            const LinkKind kind = ec ? LinkKind::Other : ClassifyLinkText(text, mapDir, roots);
+            e.identity = kind == LinkKind::ById || kind == LinkKind::ByPath;
+            e.unstable = kind == LinkKind::KernelName;
+        } else {
+            e.unstable = e.exists; // the default is a kernel name, <dev>/ttyUSB<n-1>
+        }
         if (e.exists) {
             e.group = GroupName(st.st_gid, &groups);
             std::error_code ec;
@@ -138,8 +148,10 @@ std::vector<PortEntry> InventoryPorts(const DiagnosticRoots& roots) {
             if (!ec) {
                 e.target = target.string();
                 e.adapter = KernelAdapter(target, devDir, sysRoot);
-                if (auto it = stableNames.find(target); it != stableNames.end())
+                if (auto it = stableNames.byId.find(target); it != stableNames.byId.end())
                     e.adapter.byIdName = it->second;
+                if (auto it = stableNames.byPath.find(target); it != stableNames.byPath.end())
+                    e.adapter.byPathName = it->second;
             }
         }
         entries.push_back(std::move(e));

@@ -1,5 +1,6 @@
 // Which port number is which adapter: for each port number, the device it opens, what the kernel
-// knows about the adapter behind it, and whether this user can open it now.
+// knows about the adapter behind it, whether the port follows the adapter whatever the kernel calls
+// it, and whether this user can open it now.
 //
 // Everything is looked up without opening a device: opening a serial port raises DTR, which can
 // disturb the adapter or the box behind it. Nothing here fails or blocks; what cannot be read is
@@ -19,6 +20,7 @@ struct PortAdapter {
     std::string serial;                // USB serial number
     std::string manufacturer, product; // when sysfs has them
     std::string byIdName;              // the name under <dev>/serial/by-id/ that points to the device (basename)
+    std::string byPathName;            // the same under <dev>/serial/by-path/: the USB socket it is plugged into
 };
 
 enum class PortAccess { Ok, PermissionDenied, InUse, Missing };
@@ -29,6 +31,13 @@ struct PortEntry {
     std::string target;  // what device resolves to when it exists, else empty
     bool mapped = false; // device is a com<n> mapping in the map directory
     bool exists = false; // device resolves to an existing file (a dangling mapping does not)
+    // The mapping links to a name under <dev>/serial/by-id/ or by-path/: it follows the adapter, or
+    // the socket, whatever name the kernel gives the tty.
+    bool identity = false;
+    // The port reaches its device through a kernel name that can stand for another adapter after a
+    // replug or reboot: the default <dev>/ttyUSB<n-1> when it exists, or a mapping that links
+    // straight to <dev>/ttyUSB<k> or <dev>/ttyACM<k> (whether or not that exists now).
+    bool unstable = false;
     PortAdapter adapter;
     PortAccess access = PortAccess::Missing;
     std::string group;                // the device's group whenever known (it matters for PermissionDenied)

@@ -186,35 +186,51 @@ TEST(PortFile, WithoutAnyHomeNothingIsWrittenToTheFileSystemRoot) {
     EXPECT_FALSE(fs::exists("/KV6251_CONFPORT.kv6"));
 }
 
-// A made-up /dev, /proc, /sys and map directory in the test's folder ("@" in a path or text): an
-// adapter known to the kernel as ttyUSB0, mapped as COM1 and COM12, a real pty mapped as COM2, a
-// dangling mapping COM3, and a process holding the pty (by its resolved name) and ttyUSB4.
+// A made-up /dev, /proc, /sys and map directory in the test's folder ("@" in a path or text), with
+// four USB adapters, each with a by-path name for its socket: ttyUSB0 with a serial number, mapped as
+// COM1 and (by its by-id name) COM12; ttyUSB1 without one (udev still names it by-id), mapped as COM6
+// by its by-path name; ttyUSB4 and ttyUSB10, two adapters with the same serial number, of which udev
+// named only the last by-id. A real pty is mapped as COM2 (and linked to as @ttyV0), COM3 dangles,
+// and a process holds the pty (by its resolved name) and ttyUSB4.
 class Ports : public ::testing::Test {
 protected:
     Ports() {
         const std::string pty = ::ptsname(master_), u = "@sys/devices/pci0000:00/usb1/";
         // clang-format off
+        std::map<std::string, std::string> files{
+            {"@dev/ttyS0", ""}, {u + "idVendor", "1d6b"}, {u + "idProduct", "0002"},
+            {"@proc/4242/comm", "holder"}, {"@proc/77/comm", "ModemManager"}};
+        // This process's own hold is no hold.
+        std::map<std::string, std::string> links{
+            {"@dev/serial/by-id/" + kAdapter, "../../ttyUSB0"}, {"@dev/serial/by-id/" + kNoSerial, "../../ttyUSB1"},
+            {"@dev/serial/by-id/" + kShared, "../../ttyUSB10"},
+            {"@map/com1", "@dev/ttyUSB0"}, {"@map/com12", "@dev/serial/by-id/" + kAdapter},
+            {"@map/com6", "@dev/serial/by-path/" + ByPath('2')}, {"@map/com012", "@dev/ttyUSB0"},
+            {"@map/com0", "@dev/ttyUSB0"}, {"@map/com2", pty}, {"@map/com3", "@dev/ttyUSB7"}, {"@ttyV0", pty},
+            {"@proc/4242/fd/3", "@dev/ttyUSB4"}, {"@proc/4242/fd/4", pty},
+            {"@proc/" + std::to_string(::getpid()) + "/fd/3", "@dev/ttyUSB0"}};
         // The USB device is two levels above the tty: the root hub above it must not be taken instead.
-        for (const auto& [name, bytes] : std::map<std::string, std::string>{
-                 {"@dev/ttyUSB0", ""}, {"@dev/ttyUSB4", ""}, {"@dev/ttyUSB10", ""}, {"@dev/ttyS0", ""},
-                 {u + "idVendor", "1d6b"}, {u + "idProduct", "0002"}, {u + "1-1/idVendor", "0403"},
-                 {u + "1-1/idProduct", "6001"}, {u + "1-1/serial", "A5XK3RJT"}, {u + "1-1/1-1:1.0/ttyUSB0/dev", ""},
-                 {"@proc/4242/comm", "holder"}, {"@proc/77/comm", "ModemManager"}}) {
+        struct Adapter { const char *tty; char socket; const char *vendor, *product, *serial; };
+        for (const Adapter& a : {Adapter{"ttyUSB0", '1', "0403", "6001", "A5XK3RJT"},
+                                 Adapter{"ttyUSB1", '2', "1a86", "7523", ""}, Adapter{"ttyUSB4", '3', "10c4", "ea60", "0001"},
+                                 Adapter{"ttyUSB10", '4', "10c4", "ea60", "0001"}}) {
+            const std::string usb = "1-"s + a.socket, tty = a.tty, device = usb + "/" + usb + ":1.0/" + tty;
+            files.insert({{"@dev/" + tty, ""}, {u + usb + "/idVendor", a.vendor}, {u + usb + "/idProduct", a.product},
+                          {u + device + "/dev", ""}});
+            if (*a.serial)
+                files[u + usb + "/serial"] = a.serial;
+            links.insert({{"@sys/class/tty/" + tty + "/device", "../../../devices/pci0000:00/usb1/" + device},
+                          {"@dev/serial/by-path/" + ByPath(a.socket), "../../" + tty}});
+        }
+        // clang-format on
+        for (const auto& [name, bytes] : files) {
             fs::create_directories(fs::path(At(name)).parent_path());
             WriteFileBytes(At(name), bytes.empty() ? "" : bytes + "\n");
         }
-        // This process's own hold is no hold.
-        for (const auto& [name, target] : std::map<std::string, std::string>{
-                 {"@dev/serial/by-id/" + kAdapter, "../../ttyUSB0"},
-                 {"@sys/class/tty/ttyUSB0/device", "../../../devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0"},
-                 {"@map/com1", "@dev/ttyUSB0"}, {"@map/com12", "@dev/ttyUSB0"}, {"@map/com012", "@dev/ttyUSB0"},
-                 {"@map/com0", "@dev/ttyUSB0"}, {"@map/com2", pty}, {"@map/com3", "@dev/ttyUSB7"},
-                 {"@proc/4242/fd/3", "@dev/ttyUSB4"}, {"@proc/4242/fd/4", pty},
-                 {"@proc/" + std::to_string(::getpid()) + "/fd/3", "@dev/ttyUSB0"}}) {
+        for (const auto& [name, target] : links) {
             fs::create_directories(fs::path(At(name)).parent_path());
             fs::create_symlink(At(target), At(name));
         }
-        // clang-format on
     }
     ~Ports() override { ::close(master_); }
     std::string At(std::string text) const {
@@ -222,8 +238,12 @@ protected:
             text.replace(at, 1, root_.Base() + "/");
         return text;
     }
+    // The by-path name of the adapter in the given socket of the first USB controller.
+    static std::string ByPath(char socket) { return "pci-0000:00:14.0-usb-0:"s + socket + ":1.0-port0"; }
 
     const std::string kAdapter = "usb-Norvell_KV6251_A5XK3RJT-if00-port0";
+    const std::string kNoSerial = "usb-1a86_USB_Serial-if00-port0";
+    const std::string kShared = "usb-Silicon_Labs_CP2102_0001-if00-port0";
     TempRoot root_;
     const DiagnosticRoots roots_{At("@dev"), At("@proc"), At("@sys"), At("@map")};
     const int master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -231,13 +251,14 @@ protected:
 
 TEST_F(Ports, EachFailureIsExplainedWithItsRemedy) {
     const std::string group = ::getgrgid(::getegid()) ? ::getgrgid(::getegid())->gr_name : "?"; // a new file's
-    const std::string stable = "@dev/serial/by-id/" + kAdapter;
+    const std::string stable = "@dev/serial/by-id/" + kNoSerial; // the first in name order
     // clang-format off
     struct Case { const char* legend; int port; const char *device, *step; int err; std::vector<std::string> says; };
     const Case cases[] = {
-        {"a missing device: the present ones, and how to map one", 4, "@dev/ttyUSB3", "open", ENOENT,
-         {"There is no device @dev/ttyUSB3", "present:\n  " + stable + " -> @dev/ttyUSB0\n  @dev/ttyUSB0\n"
-          "  @dev/ttyUSB4\n  @dev/ttyUSB10\nTo", "ln -sf " + stable + " @map/com4"}},
+        {"a missing device: the present ones, stable names first, and how to map one", 4, "@dev/ttyUSB3", "open",
+         ENOENT, {"There is no device @dev/ttyUSB3", "present:\n  " + stable + " -> @dev/ttyUSB1\n",
+                  "-> @dev/ttyUSB10\n  @dev/ttyUSB0\n  @dev/ttyUSB1\n  @dev/ttyUSB4\n  @dev/ttyUSB10\nTo",
+                  "\n  kv6251-cli map 4 " + stable + "\n"}},
         {"permission denied names the device's group", 5, "@dev/ttyUSB4", "open", EACCES, {"group \"" + group + "\""}},
         {"in use: the holder, through the mapping, and a service known to grab adapters", 2, "@map/com2", "TIOCEXCL",
          EBUSY, {"held by process 4242 (holder)", "ModemManager is running (process 77)"}},
@@ -257,29 +278,36 @@ TEST_F(Ports, EachFailureIsExplainedWithItsRemedy) {
 }
 
 TEST_F(Ports, TheInventoryTellsEachPortsDeviceAdapterAndHolders) {
-    const std::string adapter = " 0403:6001 A5XK3RJT " + kAdapter + " ok";
+    const std::string adapter = " 0403:6001 A5XK3RJT " + kAdapter + " " + ByPath('1') + " ok";
     // clang-format off
     struct Case { const char* legend; int port; std::string entry; };
     const Case cases[] = {
-        {"an adapter known to the kernel, through a mapping", 1, "@map/com1 mapped exists" + adapter},
+        {"an adapter known to the kernel, through a mapping to its kernel name", 1,
+         "@map/com1 mapped unstable exists" + adapter},
         {"a pty through a mapping, held by its resolved name", 2, "@map/com2 mapped exists in use, 4242 holder"},
-        {"a dangling mapping", 3, "@map/com3 mapped missing"},
-        {"no mapping: the device itself, held by another process", 5, "@dev/ttyUSB4 exists in use, 4242 holder"},
+        {"a dangling mapping to a kernel name", 3, "@map/com3 mapped unstable missing"},
+        {"no mapping and no device", 4, "@dev/ttyUSB3 missing"},
+        {"no mapping: the device itself, held by another process", 5,
+         "@dev/ttyUSB4 unstable exists 10c4:ea60 0001  " + ByPath('3') + " in use, 4242 holder"},
+        {"an adapter without a serial number, mapped by its by-path name", 6,
+         "@map/com6 mapped identity exists 1a86:7523  " + kNoSerial + " " + ByPath('2') + " ok"},
     };
     // clang-format on
     std::map<int, std::string> entries; // ports 1 to 9 and the mappings beyond
     for (const PortEntry& e : InventoryPorts(roots_)) {
         std::error_code ec;
         EXPECT_EQ(e.target, e.exists ? fs::canonical(e.device, ec).string() : "") << e.device;
-        const PortAdapter& a = e.adapter; // nothing known: ":  "
-        const std::string known = a.vendorId + ":" + a.productId + " " + a.serial + " " + a.byIdName;
-        std::string& entry = entries[e.port] = e.device + (e.mapped ? " mapped" : "") + (e.exists ? " exists " : " ") +
-                                               (known == ":  " ? "" : known + " ") + PortAccessName(e.access);
+        const PortAdapter& a = e.adapter; // nothing known: ":   "
+        const std::string known =
+            a.vendorId + ":" + a.productId + " " + a.serial + " " + a.byIdName + " " + a.byPathName;
+        std::string& entry = entries[e.port] =
+            e.device + (e.mapped ? " mapped" : "") + (e.identity ? " identity" : "") + (e.unstable ? " unstable" : "") +
+            (e.exists ? " exists " : " ") + (known == ":   " ? "" : known + " ") + PortAccessName(e.access);
         for (const ProcessInfo& p : e.holders)
             entry += ", " + std::to_string(p.pid) + " " + p.name;
     }
     EXPECT_EQ(entries.size(), 10u);
-    EXPECT_EQ(entries[12], At("@map/com12 mapped exists") + adapter); // beyond COM9
+    EXPECT_EQ(entries[12], At("@map/com12 mapped identity exists") + adapter); // beyond COM9, by its by-id name
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         EXPECT_EQ(entries[c.port], At(c.entry));
