@@ -7,6 +7,7 @@
 #include "files/PortFile.h"
 #include "files/SwiFile.h"
 #include "platform/PortDiagnostics.h"
+#include "platform/PortIdentity.h"
 #include "platform/PortInventory.h"
 
 #include <csignal>
@@ -19,6 +20,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -312,4 +314,92 @@ TEST_F(Ports, TheInventoryTellsEachPortsDeviceAdapterAndHolders) {
         SCOPED_TRACE(c.legend);
         EXPECT_EQ(entries[c.port], At(c.entry));
     }
+}
+
+TEST_F(Ports, AMappingLinksToTheAdaptersStableNameAndReplacesOnlyALink) {
+    const std::string pty = fs::canonical(::ptsname(master_)).string(), id = "@dev/serial/by-id/",
+                      path = "@dev/serial/by-path/", map = At("@map");
+    WriteFileBytes(At("@map/com8"), "the user's"); // a file that is no mapping
+    const auto what = [&](int port) {
+        const std::string mapping = map + "/com" + std::to_string(port);
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(mapping, ec);
+        return "; com" + std::to_string(port) +
+               (!ec                   ? " -> " + target.string()
+                : fs::exists(mapping) ? " a file"
+                                      : " missing");
+    };
+    // clang-format off
+    enum class Op { Plan, Write, Remove, Rewrite /* 300 times, while another thread looks at it */ };
+    struct Case { const char* legend; Op op; std::string arg; int port; std::string result; };
+    const Case cases[] = {
+        {"a serial number: the adapter's by-id name", Op::Plan, "A5XK3RJT", 0, "by-id " + id + kAdapter + " -> @dev/ttyUSB0"},
+        {"the last part of a by-id name", Op::Plan, kAdapter, 0, "by-id " + id + kAdapter + " -> @dev/ttyUSB0"},
+        {"a by-path name typed is kept, by-id name or not", Op::Plan, At(path + ByPath('1')), 0,
+         "by-path " + path + ByPath('1') + " -> @dev/ttyUSB0"},
+        {"no serial number: by-path, though udev made a by-id name", Op::Plan, "ttyUSB1", 0,
+         "by-path " + path + ByPath('2') + " -> @dev/ttyUSB1"},
+        {"a serial number two adapters report: refused, each named", Op::Plan, "0001", 0,
+         "ambiguous: " + path + ByPath('3') + " -> @dev/ttyUSB4 | " + path + ByPath('4') + " -> @dev/ttyUSB10"},
+        {"one of them by the last part of its by-path name", Op::Plan, ByPath('3'), 0,
+         "by-path " + path + ByPath('3') + " -> @dev/ttyUSB4"},
+        {"the other by the by-id name udev gave the last of them: by-path instead", Op::Plan, At(id + kShared), 0,
+         "by-path " + path + ByPath('4') + " -> @dev/ttyUSB10"},
+        {"no such device", Op::Plan, At("@dev/ttyUSB9"), 0, "not found"},
+        {"a link to a pty, named from the current folder: as given, made absolute", Op::Plan,
+         fs::path(At("@ttyV0")).lexically_relative(fs::current_path()).string(), 0, "unstable @ttyV0 -> " + pty},
+        {"over a mapping: replaced", Op::Write, At(id + kAdapter), 3, "written; com3 -> " + id + kAdapter},
+        {"to itself: refused, the mapping kept", Op::Write, "@map/com2", 2,
+         "refused: @map/com2 cannot link to itself; com2 -> " + std::string(::ptsname(master_))},
+        {"over a file: refused, the file kept", Op::Write, At(id + kAdapter), 8,
+         "refused: @map/com8 is a regular file, not a mapping; it was left as it is; com8 a file"},
+        {"readers never find the mapping missing while it is rewritten", Op::Rewrite, At(id + kAdapter), 1,
+         "written; com1 -> " + id + kAdapter},
+        {"removing a mapping", Op::Remove, "", 1, "removed; com1 missing"},
+        {"removing a mapping that is not there", Op::Remove, "", 1, "did not exist; com1 missing"},
+        {"removing a file: refused", Op::Remove, "", 8,
+         "refused: @map/com8 is a regular file, not a mapping; it was left as it is; com8 a file"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const std::string arg = At(c.arg);
+        std::string reason, result;
+        bool done = false, existed = false;
+        if (c.op == Op::Plan) {
+            const PlanResult r = PlanPortMapping(arg, roots_);
+            const PortMappingPlan& p = r.plan;
+            EXPECT_EQ(p.stable, !p.kind.empty());
+            EXPECT_NE(r.message.find(r.error == PlanError::None ? "" : arg), std::string::npos) << r.message;
+            result = r.error == PlanError::NotFound    ? "not found"
+                     : r.error == PlanError::Ambiguous ? "ambiguous: "
+                                                       : "";
+            for (const std::string& candidate : r.candidates)
+                result += (&candidate == &r.candidates.front() ? "" : " | ") + candidate;
+            if (r.error == PlanError::None)
+                result = (p.stable ? p.kind : "unstable") + " " + p.linkTo + " -> " + p.device;
+        } else if (c.op == Op::Remove) {
+            done = RemovePortMapping(c.port, map, &existed, &reason);
+            result = (done ? existed ? "removed" : "did not exist" : "refused: " + reason) + what(c.port);
+        } else {
+            std::atomic<bool> writing{true};
+            std::atomic<int> gaps{0};
+            std::thread reader([&] {
+                for (struct stat st{}; writing;)
+                    gaps += ::lstat((map + "/com" + std::to_string(c.port)).c_str(), &st) != 0;
+            });
+            done = true;
+            const int times = c.op == Op::Rewrite ? 300 : 1; // the last one writes arg
+            for (int i = 0; i < times; ++i)
+                done = WritePortMapping(c.port, (times - i) % 2 ? arg : arg + "x", map, &reason) && done;
+            writing = false;
+            reader.join();
+            EXPECT_EQ(gaps, 0);
+            result = (done ? "written" : "refused: " + reason) + what(c.port);
+        }
+        EXPECT_EQ(result, At(c.result));
+    }
+    // Temporary links are renamed into place or removed: nothing else is left in the folder.
+    for (const auto& entry : fs::directory_iterator(map))
+        EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
 }
