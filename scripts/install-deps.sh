@@ -9,6 +9,7 @@ PACKAGES=(
     clang libclang-rt-14-dev
     xvfb xauth
     socat
+    nlohmann-json3-dev
     dpkg-dev file desktop-file-utils appstream lintian
 )
 
