@@ -6,6 +6,7 @@
 #include "transfer/Utiltrp.h"
 
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -62,13 +63,26 @@ TEST_F(LinkWindowTest, ExitEndsTheProcessWithCodeZeroAndClosesTheLink) {
     EXPECT_TRUE(!trace.empty() && trace.back().find("close") != std::string::npos) << ::testing::PrintToString(trace);
 }
 
+// While the window sends to its box, a command line reads another box (a nightly job on the same
+// host): both read back at the same moment, and neither may see the other's bytes.
 TEST_F(LinkWindowTest, SuccessfulSendReportsSuccessAndTheBoxHoldsTheConfiguration) {
     Tfrm_Main* w = Open();
     BoxSim* box = StartBox();
+    BoxSimOptions other;
+    other.config = {11, 22, 33, 44, 0};
+    other.linkPath = TempRoot::Fixed("com2");
+    BoxSim otherBox(other);
+    ASSERT_TRUE(otherBox.Start());
     for (int i = 0; i < 4; ++i)
         QTest::keyClicks(w->PidField(i), QString::number(256 + i));
     ConnectToBox();
+    ChildResult get;
+    // The command line's receiver starts a second after its open, as long as the Send's pause.
+    std::thread cli([&get] { get = RunChild({KV_CLI_EXE, "get", "--port", "2"}); });
     w->bt_Send->click();
+    cli.join();
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(get.out, "11:22:33:44\n0\n");
     ASSERT_EQ(driver.texts, Texts{"Process successful!"});
     EXPECT_EQ(driver.icon, QMessageBox::Information);
     // The window is active again after the box, but activation runs only after About: the PIDs
