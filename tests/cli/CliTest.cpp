@@ -10,6 +10,7 @@
 #include "platform/Timing.h"
 #include "protocol/BoxPacket.h"
 #include "sim/BoxSim.h"
+#include "transfer/PacketFiles.h"
 
 #include <nlohmann/json.hpp>
 
@@ -30,6 +31,9 @@ namespace {
 
 const SwitchConfig kSent{256, 257, 258, 259, 0}; // what the transcript's Send uploads
 const SwitchConfig kBoxAtStart{1, 2, 3, 4, 1};
+const SwitchConfig kLargest{8191, 0, 8191, 0, 1}; // the largest PIDs, in Single mode
+// What the read-back file holds before each command: an earlier Get's answer.
+const std::string kEarlierReadBack(kPacketSize, '\x47');
 
 // How the command line reaches the box on COM1 (the boxes on further ports are always linked).
 enum class Route {
@@ -37,6 +41,14 @@ enum class Route {
     NoDevice, // <root>/com1 links to nothing, and there is no box
     Held,     // as Direct, but another process holds the port
     OverTcp,  // a device server on localhost carries the line; socat maps it to <root>/com1
+};
+
+// The read-back file under its fixed name afterwards.
+enum class ReadBack {
+    Unchecked,
+    Earlier, // as it was: the command compared nothing and recorded nothing
+    Gone,    // removed after a comparison
+    Empty,   // what a read-back that heard nothing recorded
 };
 
 // What each box logged.
@@ -52,14 +64,15 @@ using BoxFn = std::function<void(BoxSimOptions&)>;
 struct Case {
     const char* name;
     const char* legend;
-    std::vector<BoxFn> boxes; // the box on COM1, COM2, ...
+    std::vector<BoxFn> boxes; // the box on COM1, COM2, ...; nullptr: a mapping to no device
     Route route;
     std::vector<std::string> args; // "@name" is a file of the test's own; without --port, --port=1 is added
     int status;
     const char* out;   // standard output exactly; nullptr: not looked at
-    const char* err;   // found in standard error; nullptr: not looked at
-    std::string holds; // each box's configuration afterwards: 's' kSent, 'a' kBoxAtStart, '.' not looked at
+    const char* err;   // found in standard error ("^" its start, "$" its end); nullptr: not looked at
+    std::string holds; // each box's configuration afterwards: 's' kSent, 'a' kBoxAtStart, 'l' kLargest, '.' not
     Log log;           // what every box logged
+    ReadBack readBack = ReadBack::Unchecked;
 };
 
 void Healthy(BoxSimOptions&) {}
@@ -69,40 +82,60 @@ void Silent(BoxSimOptions& o) {
 void HoldsSent(BoxSimOptions& o) {
     o.config = kSent;
 }
+void AnswersTwoPackets(BoxSimOptions& o) { // a configuration packet and a 0x47 packet per cycle
+    o.config = kSent;
+    o.tsPerCycle = 1;
+}
 
 // clang-format off
 const Case kCases[] = {
     {"Healthy", "a box that answers: success, the box holds the new configuration; the trace has every packet",
      {Healthy}, Route::Direct, {"send", "--trace", "@trace.log", "256:257:258:259:0"},
-     0, "Process successful!\n", nullptr, "s", Log::Transcript},
+     0, "Process successful!\n", nullptr, "s", Log::Transcript, ReadBack::Gone},
     {"IgnoresUpload", "a box that keeps its configuration: the read-back differs (10)",
      {[](BoxSimOptions& o) { o.ignoreUpload = true; }}, Route::Direct, {"send", "256:257:258:259:0"},
-     10, "Error 10\n", "The two files differ in content.", "a", Log::Transcript},
+     10, "Error 10\n", "First difference at byte 22: sent 0x00, read back 0x01; differing bytes: 9.", "a",
+     Log::Transcript},
     {"CorruptReserved", "one reserved byte changed in the answer: 10, the details name byte 100",
      {[](BoxSimOptions& o) { o.corruptReserved = true; }}, Route::Direct, {"send", "@good.swi"},
      10, "Error 10\n", "First difference at byte 100: sent 0x00, read back 0x01; differing bytes: 1.", "s",
      Log::Transcript},
     {"Silent", "a box that never answers: time-out (3)",
      {Silent}, Route::Direct, {"send", "256:257:258:259:0"},
-     3, "Error 3\n", "Time-out while reading the configuration back.", ".", Log::Unchecked},
+     3, "Error 3\n", "Time-out while reading the configuration back.", ".", Log::Unchecked, ReadBack::Empty},
+    {"AnswerTooLong", "an answer of two packets: the sizes differ (6), both named",
+     {AnswersTwoPackets}, Route::Direct, {"send", "256:257:258:259:0"},
+     6, "Error 6\n", "Send file: 188 bytes, read-back file: 376 bytes.", "s", Log::Unchecked, ReadBack::Gone},
     {"HangsUp", "the line hangs up during the read-back and does not come back: link lost (11)",
      {[](BoxSimOptions& o) { o.hangUpAfterMs = 20; }}, Route::Direct, {"send", "256:257:258:259:0"},
      11, "Error 11\n", "COM1 no accessible!", ".", Log::Unchecked},
     {"GetSilent", "get from a silent box: 3, and nothing where the configuration would go",
      {Silent}, Route::Direct, {"get"},
-     3, "", "Error 3", ".", Log::Unchecked},
+     3, "", "Error 3", ".", Log::Unchecked, ReadBack::Empty},
     {"NoDevice", "the port's device is not there: 69 with the window's message and the diagnosis",
      {}, Route::NoDevice, {"send", "256:257:258:259:0"},
-     69, "", " COM1 no accessible!\nDevice: ", "", Log::Unchecked},
+     69, "", "^ COM1 no accessible!\nDevice: ", "", Log::Unchecked, ReadBack::Earlier},
     {"PortInUse", "another process holds the port: 69, and the details say it is in use",
      {Healthy}, Route::Held, {"send", "256:257:258:259:0"},
      69, "", "in use", "a", Log::Nothing},
     {"CorruptedSwi", "a .swi file the window calls corrupted: 65, nothing sent",
      {Healthy}, Route::Direct, {"send", "@corrupted.swi"},
      65, "", "File corrupted!", "a", Log::Nothing},
-    {"PidAbove13Bits", "PID 9000 would reach the box as 808: 65, nothing sent",
-     {Healthy}, Route::Direct, {"send", "256:257:9000:259:0"},
-     65, "", "PidC 9000 is above 8191", "a", Log::Nothing},
+    {"PidAbove13Bits", "PID 8192 would reach the box as 0: 65, nothing sent",
+     {Healthy}, Route::Direct, {"send", "256:257:8192:259:0"},
+     65, "", "PidC 8192 is above 8191", "a", Log::Nothing},
+    {"LargestPidsSingle", "the largest PIDs, in Single mode: sent as they are",
+     {Healthy}, Route::Direct, {"send", "8191:0:8191:0:1"},
+     0, "Process successful!\n", nullptr, "l", Log::Unchecked},
+    {"SixFields", "six fields are no configuration: 65, nothing sent",
+     {Healthy}, Route::Direct, {"send", "1:2:3:4:0:5"},
+     65, "", "is not A:B:C:D:M", "a", Log::Nothing},
+    {"NoConfiguration", "send without a configuration: 64",
+     {Healthy}, Route::Direct, {"send"},
+     64, "", "send needs a configuration", "a", Log::Nothing},
+    {"SaveWithPorts", "get --save with two ports: 64, no port touched",
+     {Healthy, Healthy}, Route::Direct, {"get", "--port", "1,2", "--save", "@now.swi"},
+     64, "", "--save takes one port", "aa", Log::Nothing},
     {"ModeTwo", "a mode the box has no name for: 65, nothing sent",
      {Healthy}, Route::Direct, {"send", "256:257:258:259:2"},
      65, "", "the mode must be 0 (Double) or 1 (Single), not 2", "a", Log::Nothing},
@@ -112,26 +145,31 @@ const Case kCases[] = {
     {"OverTcp", "a box behind a serial device server, mapped with socat: success",
      {Healthy}, Route::OverTcp, {"send", "256:257:258:259:0"},
      0, "Process successful!\n", nullptr, "s", Log::Transcript},
-    {"PortsAtOnceOneFails", "three ports at once, the second silent: its status, and the others sent",
-     {Healthy, Silent, Healthy}, Route::Direct, {"send", "--port", "1-3", "256:257:258:259:0"},
-     3, "COM1 Process successful!\nCOM2 Error 3\nCOM3 Process successful!\n",
+    {"PortsAtOnceOneFails", "four ports at once, the second silent, the fourth missing: the first failure's "
+     "status, and the others sent",
+     {Healthy, Silent, Healthy, nullptr}, Route::Direct, {"send", "--port", "1-4", "256:257:258:259:0"},
+     3, "COM1 Process successful!\nCOM2 Error 3\nCOM3 Process successful!\nCOM4 no accessible!\n",
      "COM2: Time-out while reading the configuration back.", "s.s", Log::Unchecked},
     {"PortsAtOnceBadData", "bad data with a port list: 65 before any port is touched",
      {Healthy, Healthy}, Route::Direct, {"send", "--port", "1,2", "256:257:258:259:2"},
      65, "", "not 2", "aa", Log::Nothing},
     {"CheckSame", "check a box that holds the configuration: 0, and nothing uploaded",
      {HoldsSent}, Route::Direct, {"check", "256:257:258:259:0"},
-     0, "Holds 256:257:258:259:0\n", nullptr, "s", Log::NoUpload},
+     0, "Holds 256:257:258:259:0\n", nullptr, "s", Log::NoUpload, ReadBack::Earlier},
     {"CheckDiffers", "check a box that holds another: 1, each differing field named",
      {Healthy}, Route::Direct, {"check", "@good.swi"},
-     1, "Differs: holds 1:2:3:4:1, wanted 256:257:258:259:0\n", "PidA: box 1, wanted 256\nPidB: box 2, wanted 257",
-     "a", Log::NoUpload},
+     1, "Differs: holds 1:2:3:4:1, wanted 256:257:258:259:0\n", "^The box holds another configuration: a Send of "
+     "this one would change it.\nPidA: box 1, wanted 256\nPidB: box 2, wanted 257\nPidC: box 3, wanted 258\n"
+     "PidD: box 4, wanted 259\nMode: box 1, wanted 0\n$", "a", Log::NoUpload},
+    {"CheckAnswerTooLong", "check a box whose answer is longer than one packet: different, and why",
+     {AnswersTwoPackets}, Route::Direct, {"check", "256:257:258:259:0"},
+     1, nullptr, "The box answered 376 bytes; a Send uploads 188.", "s", Log::NoUpload},
     {"CheckSilent", "check a box that does not answer: 3",
      {Silent}, Route::Direct, {"check", "256:257:258:259:0"},
      3, "Error 3\n", "Time-out while reading the configuration back.", "a", Log::NoUpload},
     {"IfDifferentSame", "send --if-different to a box that holds it: nothing uploaded, 0",
      {HoldsSent}, Route::Direct, {"send", "--if-different", "256:257:258:259:0"},
-     0, "Already holds 256:257:258:259:0\n", nullptr, "s", Log::NoUpload},
+     0, "Already holds 256:257:258:259:0\n", nullptr, "s", Log::NoUpload, ReadBack::Earlier},
     {"IfDifferentDiffers", "send --if-different to a box that holds another: a Send",
      {Healthy}, Route::Direct, {"send", "--if-different", "256:257:258:259:0"},
      0, "Process successful!\n", nullptr, "s", Log::Unchecked},
@@ -176,13 +214,20 @@ TEST_P(CliAgainstTheBox, ExitStatusOutputAndTheBoxes) {
     ASSERT_TRUE(WriteFileBytes(root.File("corrupted.swi"), "256:257\n"));
     const std::string com1 = TempRoot::Fixed("com1");
 
+    ASSERT_TRUE(WriteFileBytes(TempRoot::Fixed(kReadBackFileName), kEarlierReadBack));
     std::vector<std::unique_ptr<BoxSim>> boxes;
     for (size_t i = 0; i < c.boxes.size(); ++i) {
+        const std::string mapping = TempRoot::Fixed("com" + std::to_string(i + 1));
+        if (!c.boxes[i]) {
+            ASSERT_EQ(::symlink("/nonexistent/ttyUSB9", mapping.c_str()), 0);
+            boxes.push_back(nullptr);
+            continue;
+        }
         BoxSimOptions options;
         options.config = kBoxAtStart;
         c.boxes[i](options);
         if (i > 0 || c.route == Route::Direct || c.route == Route::Held)
-            options.linkPath = TempRoot::Fixed("com" + std::to_string(i + 1));
+            options.linkPath = mapping;
         boxes.push_back(std::make_unique<BoxSim>(options));
         ASSERT_TRUE(boxes.back()->Start());
     }
@@ -224,15 +269,41 @@ TEST_P(CliAgainstTheBox, ExitStatusOutputAndTheBoxes) {
         EXPECT_EQ(run.out, c.out);
     }
     if (c.err) {
-        EXPECT_NE(run.err.find(c.err), std::string::npos);
+        std::string err = c.err;
+        const bool start = err.front() == '^', end = err.back() == '$';
+        err = err.substr(start ? 1 : 0, err.size() - start - end);
+        const size_t at = start ? (run.err.rfind(err, 0) == 0 ? 0 : std::string::npos)
+                          : end ? run.err.rfind(err)
+                                : run.err.find(err);
+        EXPECT_TRUE(at != std::string::npos && (!end || at + err.size() == run.err.size())) << c.err;
     }
     for (size_t i = 0; i < c.holds.size(); ++i) {
         if (c.holds[i] != '.') {
-            EXPECT_EQ(UnpackConfigPacket(boxes[i]->Configuration().data()), c.holds[i] == 's' ? kSent : kBoxAtStart)
-                << "box on COM" << i + 1;
+            const SwitchConfig& held = c.holds[i] == 's' ? kSent : c.holds[i] == 'l' ? kLargest : kBoxAtStart;
+            EXPECT_EQ(UnpackConfigPacket(boxes[i]->Configuration().data()), held) << "box on COM" << i + 1;
         }
     }
+    std::error_code ec;
+    const std::string readBack = TempRoot::Fixed(kReadBackFileName);
+    switch (c.readBack) {
+    case ReadBack::Unchecked:
+        break;
+    case ReadBack::Earlier:
+        EXPECT_EQ(ReadFileBytes(readBack), kEarlierReadBack);
+        break;
+    case ReadBack::Gone:
+        EXPECT_FALSE(fs::exists(readBack));
+        break;
+    case ReadBack::Empty:
+        EXPECT_TRUE(fs::exists(readBack) && fs::file_size(readBack, ec) == 0);
+        break;
+    }
+    // A transfer's own files go with it.
+    for (const auto& entry : fs::directory_iterator(fs::path(readBack).parent_path(), ec))
+        EXPECT_NE(entry.path().filename().string().rfind(".CONF_KV6251.", 0), 0u) << entry.path();
     for (const auto& box : boxes) {
+        if (!box)
+            continue;
         switch (c.log) {
         case Log::Unchecked:
             break;
