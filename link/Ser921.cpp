@@ -1,5 +1,6 @@
 #include "link/Ser921.h"
 
+#include "link/PacketReader.h"
 #include "link/PacketTrace.h"
 #include "platform/MessageSink.h"
 #include "platform/PortDiagnostics.h"
@@ -391,29 +392,23 @@ void ReceiveLoop(void*) {
 }
 
 int ReadPacket(uint8_t* destination) {
-    PacketAssembler assembly;
+    PacketReader reader;
     for (;;) {
-        while (assembly.filled < kPacketSize) {
-            if (g_linkStop.load() != 0)
-                return 0;
-            bool lost = false;
-            uint64_t generation = 0;
-            int n = ReadBytesChecked(assembly.FillPointer(), assembly.Missing(), &lost, &generation);
-            // Never join bytes from before and after a lost link, nor bytes of two opens of the
-            // port (a write on the other thread may have reopened it between two reads).
-            if (lost)
-                assembly.Reset();
-            else
-                assembly.Filled(n, generation);
-            if (n == 0)
-                SleepMs(kReceiverIdleSleepMs);
-        }
-        if (assembly.Align()) {
-            std::memcpy(destination, assembly.buffer, kPacketSize);
-            return 1;
-        }
         if (g_linkStop.load() != 0)
             return 0;
+        bool lost = false;
+        uint64_t generation = 0;
+        const int n = ReadBytesChecked(reader.FillPointer(), reader.Missing(), &lost, &generation);
+        // Never join bytes from before and after a lost link, nor bytes of two opens of the
+        // port (a write on the other thread may have reopened it between two reads).
+        if (lost) {
+            reader.Lost();
+        } else if (reader.Read(n, generation)) {
+            std::memcpy(destination, reader.Packet(), kPacketSize);
+            return 1;
+        }
+        if (n == 0)
+            SleepMs(kReceiverIdleSleepMs);
     }
 }
 

@@ -47,6 +47,8 @@ int WriteBytes(const uint8_t* buffer, int count);
 void LinkError(const char* text);
 
 void ReceiveLoop(void* unused);
+// Reads until one aligned packet is in destination (1), or the link is being stopped (0). Each
+// read's bytes go through a PacketReader (link/PacketReader.h), which keeps two opens apart.
 int ReadPacket(uint8_t* destination);
 int TakePacket(uint8_t* buffer);
 
