@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the two libFuzzer targets with clang and runs each for a bounded time.
+# Builds the libFuzzer targets with clang and runs each for a bounded time.
 #   scripts/fuzz.sh [seconds-per-target] [build-dir]     (defaults: 60, build-fuzz)
 # Seeds come from fuzz/corpus/; new inputs go to a temporary folder, so the checked-in corpus
 # stays as it is. A crash leaves its input in <build-dir>/fuzz-artifacts/ and fails the script.
@@ -16,7 +16,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$repo" -B "$build" "${generator[@]}" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DKV_BUILD_FUZZ=ON -DKV_BUILD_APP=OFF -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF
 fi
-cmake --build "$build" --target fuzz_swi fuzz_packet_align -j"$(nproc)"
+cmake --build "$build" --target fuzz_swi fuzz_packet_align fuzz_link_reads -j"$(nproc)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -30,4 +30,5 @@ run() { # target seed-folder max-len
 }
 run fuzz_swi swi 128
 run fuzz_packet_align align 4096
+run fuzz_link_reads reads 4096
 echo "fuzzing finished without a crash"
