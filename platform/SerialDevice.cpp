@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -52,8 +51,7 @@ bool SerialDevice::Open(const std::string& path, DeviceError* error) {
     if (::ioctl(fd_, TIOCEXCL) != 0)
         return fail("TIOCEXCL", errno);
     exclusive_ = true;
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ < 0)
+    if (!wake_.Open())
         return fail("eventfd", errno);
     return true;
 }
@@ -104,7 +102,7 @@ SerialDevice::ConfigureResult SerialDevice::Configure(DeviceError* error) {
 
 SerialDevice::WaitResult SerialDevice::WaitReadable(int timeoutMs) {
     const int64_t deadline = NowUs() + static_cast<int64_t>(timeoutMs) * 1000;
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_.Fd(), POLLIN, 0}};
     for (;;) {
         timespec left = TimespecFromUs(deadline - NowUs());
         int r = ::ppoll(fds, 2, &left, nullptr);
@@ -170,18 +168,11 @@ int SerialDevice::Write(const uint8_t* buffer, int n, int timeoutMs) {
 }
 
 void SerialDevice::Wake() {
-    if (wakeFd_ < 0)
-        return;
-    uint64_t one = 1;
-    ssize_t r = ::write(wakeFd_, &one, sizeof one);
-    (void)r; // a counter that is already signalled stays signalled
+    wake_.Signal();
 }
 
 void SerialDevice::Close() {
-    if (wakeFd_ >= 0) {
-        ::close(wakeFd_);
-        wakeFd_ = -1;
-    }
+    wake_.Close();
     if (fd_ >= 0) {
         if (exclusive_)
             ::ioctl(fd_, TIOCNXCL);

@@ -12,6 +12,8 @@
 // A hang-up (POLLHUP/POLLERR, EIO, or a read of 0 after poll said readable) is a failure.
 #pragma once
 
+#include "platform/WakeEvent.h"
+
 #include <cstdint>
 #include <string>
 
@@ -47,10 +49,9 @@ public:
     void Close();
 
     bool IsOpen() const { return fd_ >= 0; }
-    int Fd() const { return fd_; }
 
 private:
     int fd_ = -1;
-    int wakeFd_ = -1;
+    WakeEvent wake_;
     bool exclusive_ = false; // TIOCEXCL set by us (never clear another holder's)
 };

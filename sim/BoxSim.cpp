@@ -1,8 +1,9 @@
 #include "sim/BoxSim.h"
 
-#include "protocol/PacketAlign.h"
 #include "platform/Timing.h"
+#include "platform/WakeEvent.h"
 #include "protocol/BoxPacket.h"
+#include "protocol/PacketAlign.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,7 +17,6 @@
 #include <mutex>
 #include <poll.h>
 #include <random>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <thread>
@@ -151,7 +151,7 @@ struct BoxSim::Impl {
 
     // Owned by the serving thread once it runs.
     int master = -1;
-    int wakeFd = -1;
+    WakeEvent wake; // Stop() ends the serving thread's wait with it
     FILE* logFile = nullptr;
     std::thread thread;
     bool running = false;
@@ -202,16 +202,13 @@ bool BoxSim::Impl::Start(std::string* error) {
             *error = why;
         ::close(master);
         master = -1;
-        if (wakeFd >= 0)
-            ::close(wakeFd);
-        wakeFd = -1;
+        wake.Close();
         if (logFile)
             std::fclose(logFile);
         logFile = nullptr;
         return false;
     };
-    wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd < 0)
+    if (!wake.Open())
         return fail(std::string("eventfd: ") + std::strerror(errno));
     if (!options.logPath.empty()) {
         logFile = std::fopen(options.logPath.c_str(), "w");
@@ -237,16 +234,13 @@ bool BoxSim::Impl::Start(std::string* error) {
 void BoxSim::Impl::Stop() {
     if (!running)
         return;
-    uint64_t one = 1;
-    ssize_t r = ::write(wakeFd, &one, sizeof one);
-    (void)r; // an eventfd that is already signalled stays signalled
+    wake.Signal();
     thread.join();
     running = false;
     if (master >= 0)
         ::close(master);
     master = -1;
-    ::close(wakeFd);
-    wakeFd = -1;
+    wake.Close();
     std::string slave;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -483,7 +477,7 @@ void BoxSim::Impl::Serve() {
         if (slaveClosed)
             atMost(kSlaveProbeNs);
 
-        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {-1, 0, 0}};
+        pollfd fds[2] = {{wake.Fd(), POLLIN, 0}, {-1, 0, 0}};
         nfds_t count = 1;
         if (master >= 0 && !slaveClosed) {
             fds[1] = {master, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0};
@@ -566,4 +560,3 @@ std::string FormatLogEntry(const BoxSimLogEntry& entry) {
         std::snprintf(line, sizeof line, "%lld %s", static_cast<long long>(entry.ms), entry.kind.c_str());
     return line;
 }
-
