@@ -142,10 +142,6 @@ void StopPacketTrace() {
     trace.file = nullptr;
 }
 
-bool PacketTraceActive() {
-    return g_active.load(std::memory_order_relaxed);
-}
-
 void TracePacket(TraceDirection direction, const uint8_t* packet) {
     if (!g_active.load(std::memory_order_relaxed))
         return;

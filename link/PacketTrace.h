@@ -21,7 +21,6 @@
 bool StartPacketTrace(const std::string& path, std::string* error);
 // Writes what is pending and closes the file. Harmless when no trace runs.
 void StopPacketTrace();
-bool PacketTraceActive();
 
 enum class TraceDirection { Sent, Unsent, Received, Refused };
 
