@@ -17,13 +17,13 @@ static void InitPictureResource() {
 
 namespace {
 
-// The original toolkit draws a group box's caption into the top edge of its frame; of Qt's
-// built-in styles, "Windows" does the same.
+// The forms' fixed layout puts each group box's caption into the top edge of its frame; of Qt's
+// built-in styles, "Windows" draws it there.
 constexpr const char* kWidgetStyle = "Windows";
 constexpr const char* kProgramIcon = ":/pictures/program.png";
 constexpr const char* kFormFont = "MS Sans Serif";
 constexpr const char* kDesktopId = "com.norvell.kv6251";
-// The icon bits of the original message-box flags; the low bits chose buttons.
+// The icon bits of a message box's flags; the low bits would choose buttons (every box has Ok).
 constexpr int kIconMask = 0xF0;
 
 QMessageBox::Icon IconForFlags(int flags) {
@@ -84,9 +84,9 @@ void LoadPictures() {
 
 void PrepareApplication(QApplication& app) {
     LoadPictures();
-    // The forms ask for the original's "MS Sans Serif" at fixed pixel sizes. Where it is missing,
-    // prefer the narrow sans faces of similar width, so that the texts fit the fixed-size
-    // labels, before the wide default face.
+    // The forms ask for "MS Sans Serif" at fixed pixel sizes. Where it is missing, prefer the
+    // narrow sans faces of similar width, so that the texts fit the fixed-size labels, before the
+    // wide default face.
     QFont::insertSubstitutions(QString::fromUtf8(kFormFont),
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                                 QStringLiteral("Nimbus Sans"), QStringLiteral("Nimbus Sans L"), QStringLiteral("Arial"),

@@ -1,8 +1,8 @@
 // How the windows talk to the operator: modal message boxes and plain messages.
 //
-// A message box carries the tool's caption and an icon chosen by the flags of the original
-// tool (16 error, 48 exclamation, 64 information); its main text is always the system's exact
-// text, and anything a technician needs beyond it goes into the box's details. A plain
+// A message box carries the tool's caption and an icon chosen by its flags (kIconError,
+// kIconExclamation, kIconInformation); its main text is always the system's exact text, and
+// anything a technician needs beyond it goes into the box's details. A plain
 // message carries the application's title and no icon. Both are modal and return when the
 // operator has closed them. GUI thread only.
 #pragma once

@@ -1,6 +1,6 @@
-// The application object of the program: an exception that escapes a handler is shown, as the
-// toolkit's own exception display does, and the program goes on running. Qt itself must never
-// see an exception pass through its event loop.
+// The application object of the program: an exception that escapes a handler is shown to the
+// operator and the program goes on running, so that one failed command does not lose the
+// session. Qt itself must never see an exception pass through its event loop.
 #pragma once
 
 #include "app/OperatorBoxes.h"

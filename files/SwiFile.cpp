@@ -1,7 +1,7 @@
 #include "files/SwiFile.h"
 
-#include "platform/AtomicWrite.h"
 #include "files/NumberText.h"
+#include "platform/AtomicWrite.h"
 #include "platform/ReadUpTo.h"
 
 #include <cerrno>
@@ -59,7 +59,7 @@ SwiParseResult ParseSwi(const char* data, size_t size) {
     if (data == nullptr)
         return result;
     size_t length = size < kSwiReadLimit ? size : kSwiReadLimit;
-    // The text is a C string: a zero byte ends it early, as it always has.
+    // The text is a C string: it ends at the first zero byte, and nothing after that is read.
     if (const void* zero = std::memchr(data, '\0', length))
         length = static_cast<size_t>(static_cast<const char*>(zero) - data);
 

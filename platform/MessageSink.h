@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-// Message-box flags of the original tool, kept as the icon selector.
+// Message-box flags: the icon bits of a flags value (the low bits are left for a choice of buttons).
 inline constexpr int kIconError = 16;
 inline constexpr int kIconExclamation = 48;
 inline constexpr int kIconInformation = 64;
