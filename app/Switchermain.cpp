@@ -1,7 +1,9 @@
 #include "app/Switchermain.h"
 
 #include "app/Kv6251_about.h"
+#include "app/LinkMessageSink.h"
 #include "app/OperatorBoxes.h"
+#include "app/PidKeyGuard.h"
 #include "files/NumberText.h"
 #include "files/PortFile.h"
 #include "files/SwiFile.h"
@@ -16,13 +18,10 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QInputMethodEvent>
-#include <QKeyEvent>
 #include <QLayout>
 #include <QPalette>
 #include <QScopedValueRollback>
 #include <QShowEvent>
-#include <QThread>
 #include <QTime>
 #include <QTimer>
 
@@ -42,7 +41,6 @@ Tfrm_Main* frm_Main = nullptr;
 
 namespace {
 
-constexpr char16_t kBackspace = 8;
 // Characters with codes up to this one (spaces and control characters) count as blank when
 // deciding whether a PID field is filled.
 constexpr char16_t kLastBlank = 32;
@@ -77,31 +75,6 @@ void StoreSharedConfig(const SwitchConfig& config) {
 
 std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
-}
-
-void ShowLinkMessage(const OperatorMessage& message) {
-    ShowBox(frm_Main, Text(message.text), message.flags, Text(MessageDetails(message)));
-    if (frm_Main)
-        frm_Main->CheckLinkLook();
-}
-
-// The link's failures arrive here, on the thread that met them. The box belongs to the GUI
-// thread: from there it is shown before returning (the caller expects the operator to have
-// seen it); from the receiver thread it is queued, so that the receiver never waits for the
-// operator and no widget is touched off the GUI thread. The application object outlives
-// every receiver thread (the window closes the link before the event loop ends).
-void LinkMessageSink(const OperatorMessage& message) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) {
-        std::fprintf(stderr, "%s\n", message.text.c_str());
-        return;
-    }
-    if (QThread::currentThread() == app->thread()) {
-        ShowLinkMessage(message);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        app, [message] { ShowLinkMessage(message); }, Qt::QueuedConnection);
 }
 
 // The wait cursor while a Send or Get blocks the window; gone before any message box shows.
@@ -177,8 +150,9 @@ Tfrm_Main::Tfrm_Main(QWidget* parent) : QMainWindow(parent) {
 
 Tfrm_Main::~Tfrm_Main() {
     // The base class destroys the controls after this body; moving the focus away from a
-    // dying field must not reach this half-destroyed window.
+    // dying field, or a key in it, must not reach this half-destroyed window.
     disconnect(qApp, nullptr, this, nullptr);
+    delete pidKeyGuard_;
     Timer1->stop();
     // No receiver thread may outlive the window that shows its messages.
     if (IsConnected() == 1 || ReceiverRunning())
@@ -215,9 +189,10 @@ void Tfrm_Main::WireHandlers() {
     connect(rdg_Mode, &RadioGroup::itemClicked, this, [this] { rdg_ModeClick(rdg_Mode); });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
 
+    pidKeyGuard_ = new PidKeyGuard(this, [this](QObject* field, QChar& key) { txt_PidAKeyPress(field, key); });
     for (int i = 0; i < kPidCount; ++i) {
         QLineEdit* field = PidField(i);
-        field->installEventFilter(this);
+        field->installEventFilter(pidKeyGuard_);
         // Once a longer value from a file has been shortened, the typing limit holds again.
         connect(field, &QLineEdit::textChanged, this, [this, field](const QString& text) {
             if (field->maxLength() > pidTypingLimit_ && text.size() <= pidTypingLimit_)
@@ -409,85 +384,6 @@ void Tfrm_Main::txt_PidAKeyPress(QObject* Sender, QChar& Key) {
     const bool digit = Key.unicode() >= u'0' && Key.unicode() <= u'9';
     if (!digit && Key.unicode() != kBackspace)
         Key = QChar();
-}
-
-bool Tfrm_Main::FilterPidKey(QObject* field, QEvent* event) {
-    // Runs the key filter over the characters an event would type; true when the event has
-    // been dealt with here (some character was refused).
-    QString typed;
-    if (event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        // Ctrl and Ctrl+Shift combinations are the field's commands (the clipboard's among them),
-        // not typing. Alt or Meta may still type a character where the keyboard gives one, and
-        // that goes through the filter; menu mnemonics fire as shortcuts before any key press.
-        const Qt::KeyboardModifiers mods =
-            key->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
-        if (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier))
-            return false;
-        typed = key->text();
-    } else
-        typed = static_cast<QInputMethodEvent*>(event)->commitString();
-    if (typed.isEmpty())
-        return false;
-    // Editing and navigation keys and the clipboard combinations type no printable character:
-    // they pass, as they would in any text field.
-    const bool control = std::all_of(typed.begin(), typed.end(), [](QChar c) {
-        return c.unicode() != kBackspace && (c.unicode() < u' ' || c.unicode() == 0x7F);
-    });
-    if (control && event->type() == QEvent::KeyPress)
-        return false;
-
-    QString kept;
-    for (QChar c : typed) {
-        txt_PidAKeyPress(field, c);
-        if (!c.isNull())
-            kept += c;
-    }
-    if (kept == typed)
-        return false;
-    auto* edit = static_cast<QLineEdit*>(field);
-    if (event->type() == QEvent::KeyPress) {
-        if (!kept.isEmpty())
-            edit->insert(kept);
-        return true;
-    }
-    auto* method = static_cast<QInputMethodEvent*>(event);
-    QInputMethodEvent filtered(method->preeditString(), method->attributes());
-    filtered.setCommitString(kept, method->replacementStart(), method->replacementLength());
-    QCoreApplication::sendEvent(field, &filtered);
-    return true;
-}
-
-bool Tfrm_Main::IsEnabledMenuShortcut(const QKeySequence& keys) const {
-    const QList<QAction*> actions = findChildren<QAction*>();
-    return std::any_of(actions.begin(), actions.end(), [&keys](const QAction* action) {
-        return action->isEnabled() && !action->shortcut().isEmpty() &&
-               action->shortcut().matches(keys) == QKeySequence::ExactMatch;
-    });
-}
-
-bool Tfrm_Main::eventFilter(QObject* watched, QEvent* event) {
-    if (IsPidField(watched)) {
-        switch (event->type()) {
-        case QEvent::ShortcutOverride: {
-            // The menu's shortcuts come first, also over a text field's own keys (Ctrl+A,
-            // Ctrl+D and Ctrl+E select, delete and move there): an override left unaccepted
-            // lets the shortcut fire. A disabled item leaves the key to the field.
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (IsEnabledMenuShortcut(QKeySequence(key->keyCombination())))
-                return true;
-            break;
-        }
-        case QEvent::KeyPress:
-        case QEvent::InputMethod:
-            if (FilterPidKey(watched, event))
-                return true;
-            break;
-        default:
-            break;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void Tfrm_Main::OnFocusChanged(QWidget* old, QWidget* now) {

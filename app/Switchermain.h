@@ -21,6 +21,7 @@
 #include <array>
 #include <cstdint>
 
+class PidKeyGuard;
 struct TransferDetail;
 
 // ---- shared state ---------------------------------------------------------------------------
@@ -110,7 +111,6 @@ public:
     void CheckLinkLook();
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -126,8 +126,6 @@ private:
     void ApplyLinkLook(bool connected);
     bool IsPidField(const QObject* object) const;
     void OnFocusChanged(QWidget* old, QWidget* now);
-    bool FilterPidKey(QObject* field, QEvent* event);
-    bool IsEnabledMenuShortcut(const QKeySequence& keys) const;
     void RefreshPortTooltips();
     void RunPendingActivation();
     void SetSwitchBColour(bool grey);
@@ -142,4 +140,5 @@ private:
     bool placed_ = false;
     // The typing limit of the PID fields, as the form sets it.
     int pidTypingLimit_ = 0;
+    PidKeyGuard* pidKeyGuard_ = nullptr; // the PID fields' keyboard rules, around txt_PidAKeyPress
 };
