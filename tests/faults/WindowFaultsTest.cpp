@@ -3,9 +3,12 @@
 // window reports an outcome within bounded time, never stalls, and ends in a look that matches
 // the link.
 #include "ChildProcess.h"
+#include "Wait.h"
 #include "WindowTest.h"
 #include "platform/Timing.h"
+#include "transfer/Utiltrp.h"
 
+#include <sysexits.h>
 #include <thread>
 
 namespace {
@@ -28,7 +31,7 @@ struct HangUpCase {
     const char* legend;
     int pullAfterMs;   // when not -1, the test pulls the box (gone for good) this long after the click
     int hangUpAfterMs; // when not -1, the box hangs up this long after the first read command
-    bool back;         // and is back at once on a new pty behind <root>/com1
+    bool back;         // and is back at once on a new pty behind <root>/com1 (before the old one closes)
     int tsPerCycle;    // a long answer: this many 0x47 packets after each configuration packet
     int gapMs;         // between answer packets
 };
@@ -43,7 +46,9 @@ const HangUpCase kHangUpCases[] = {
 
 class HangUp : public WindowFaults, public ::testing::WithParamInterface<HangUpCase> {};
 
-TEST_P(HangUp, SendEndsWithErrorElevenOrCompletesAndTheLookFollowsTheLink) {
+// A box that is back before its old pty closes is found by the link's reopen, and it goes on
+// answering the read request under way: the Send completes. A box gone for good is Error 11.
+TEST_P(HangUp, SendIsErrorElevenWhenGoneCompletesWhenBackAndTheLookFollows) {
     const HangUpCase& c = GetParam();
     SCOPED_TRACE(c.legend);
     BoxSimOptions options;
@@ -65,7 +70,7 @@ TEST_P(HangUp, SendEndsWithErrorElevenOrCompletesAndTheLookFollowsTheLink) {
         << ::testing::PrintToString(driver.texts);
     std::sort(driver.texts.begin(), driver.texts.end());
     if (c.back) {
-        EXPECT_TRUE(driver.texts[0] == "Process successful!" || driver.texts[0] == "Error 11") << driver.texts[0];
+        EXPECT_EQ(driver.texts, Texts{"Process successful!"});
         EXPECT_NE(Box()->SlavePath(), slaveBefore) << "the box did not hang up";
     } else {
         EXPECT_EQ(driver.texts, (Texts{" COM1 no accessible!", "Error 11"}));
@@ -79,9 +84,9 @@ TEST_P(HangUp, SendEndsWithErrorElevenOrCompletesAndTheLookFollowsTheLink) {
 INSTANTIATE_TEST_SUITE_P(Faults, HangUp, ::testing::ValuesIn(kHangUpCases),
                          [](const ::testing::TestParamInfo<HangUpCase>& info) { return info.param.name; });
 
-// Each flush alone gives up after 2 s of traffic and a Send runs several: only a bound on the
-// whole operation keeps it within the promise.
-TEST_F(WindowFaults, AgainstABabblingBoxSendAndGetEndWithinFiveSecondsAndTheWindowAnswersAgain) {
+// Each flush alone gives up after 2 s of traffic and a Send runs several: only the bound on the
+// whole operation keeps it short; without it a Send takes over 8 s here.
+TEST_F(WindowFaults, AgainstABabblingBoxSendAndGetEndWithinTheirBoundAndTheWindowAnswersAgain) {
     const std::tuple<const char*, bool, Texts> cases[] = {
         {"Send: the read-back times out", true, {"Error 3"}},
         {"Get: reports nothing and changes nothing", false, {}},
@@ -94,7 +99,7 @@ TEST_F(WindowFaults, AgainstABabblingBoxSendAndGetEndWithinFiveSecondsAndTheWind
         driver.texts.clear();
         const int64_t start = NowMs();
         (send ? w->bt_Send : w->bt_Get)->click();
-        EXPECT_LE(NowMs() - start, 5000);
+        EXPECT_LE(NowMs() - start, kOperationLimitMs + kLoadedMachineMs);
         EXPECT_EQ(driver.texts, boxes);
         EXPECT_EQ(Fields(w), (FieldTexts{"11", "22", "33", "44"}));
         const QString clock = w->lbl_Timer->text();
@@ -108,6 +113,7 @@ TEST_F(WindowFaults, AgainstABabblingBoxSendAndGetEndWithinFiveSecondsAndTheWind
 TEST_F(WindowFaults, ASecondProcessOnTheSamePortIsRefusedAndTheFirstKeepsWorking) {
     Tfrm_Main* w = OpenConnected({});
     const ChildResult second = RunChild({KV_CLI_EXE, "get", "--port", "1"});
+    EXPECT_EQ(second.status, EX_UNAVAILABLE) << second.err;
     EXPECT_NE(second.err.find(" COM1 no accessible!\n"), std::string::npos) << second.err;
     EXPECT_NE(second.err.find("in use"), std::string::npos) << second.err;
     EXPECT_TRUE(driver.texts.empty());
