@@ -63,8 +63,8 @@ TEST(NumberText, ConvertsLooselyToSixteenBitsAndStrictlyForTheCommandLine) {
 // The parser alone is also fuzzed against the C library's token splitter (fuzz/fuzz_swi.cpp).
 TEST(SwiLoad, ParsesTheFirst50BytesOfAReadableFileOrChangesNothing) {
     TempRoot root;
-    using Make = std::function<void(const std::string&)>;
-    const auto text = [](std::string t) { return [t](const std::string& p) { WriteFileBytes(p, t); }; };
+    using Make = std::function<bool(const std::string&)>; // false: the file could not be laid out
+    const auto text = [](std::string t) { return [t](const std::string& p) { return WriteFileBytes(p, t); }; };
     // clang-format off
     struct Case { const char* legend; Make make; SwiLoadResult result; SwitchConfig config; };
     const Case cases[] = {
@@ -76,17 +76,18 @@ TEST(SwiLoad, ParsesTheFirst50BytesOfAReadableFileOrChangesNothing) {
         {"fewer than five fields", text("1:2:3:4\n"), SwiLoadResult::Corrupted, {}},
         {"a zero byte ends the text", text("1:2\0:3:4\n5\n"s), SwiLoadResult::Corrupted, {}},
         {"a negative mode", text("1:2:3:4\n-1\n"), SwiLoadResult::Corrupted, {}},
-        {"a read-only file opens", [](auto& p) { WriteFileBytes(p, "11:22:33:44\n1\n"); Lock(p, true); },
+        {"a read-only file opens", [](auto& p) { return WriteFileBytes(p, "11:22:33:44\n1\n") && Lock(p, true); },
          SwiLoadResult::Ok, {11, 22, 33, 44, 1}},
-        {"no file", [](auto&) {}, SwiLoadResult::CannotOpen, {}},
-        {"a folder", [](auto& p) { fs::create_directory(p); }, SwiLoadResult::CannotOpen, {}},
-        {"a FIFO without a writer, at once", [](auto& p) { ::mkfifo(p.c_str(), 0644); }, SwiLoadResult::CannotOpen, {}},
+        {"no file", [](auto&) { return true; }, SwiLoadResult::CannotOpen, {}},
+        {"a folder", [](auto& p) { return fs::create_directory(p); }, SwiLoadResult::CannotOpen, {}},
+        {"a FIFO without a writer, at once", [](auto& p) { return ::mkfifo(p.c_str(), 0644) == 0; },
+         SwiLoadResult::CannotOpen, {}},
     };
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         const std::string path = root.File(c.legend);
-        c.make(path);
+        ASSERT_TRUE(c.make(path));
         SwitchConfig loaded{7, 7, 7, 7, 7};
         EXPECT_EQ(LoadSwiFile(path, &loaded), c.result);
         EXPECT_EQ(loaded, c.result == SwiLoadResult::Ok ? c.config : (SwitchConfig{7, 7, 7, 7, 7})); // or untouched
@@ -148,8 +149,10 @@ TEST_P(SwiSave, ReplacesTheFileWhollyOrNotAtAll) {
         Lock(d + "/" + c.locked, false);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (c.reason ? 1 : 0)) << status; // 2: no reason given
     EXPECT_EQ(ReadFileBytes(check), c.reason ? old : "256:257:0:0\n1\n");
-    ::stat(check.c_str(), &after);
-    EXPECT_EQ(after.st_mode, existed ? before.st_mode : after.st_mode); // the permissions kept
+    ASSERT_EQ(::stat(check.c_str(), &after) == 0, existed || !c.reason); // a failed save makes no file
+    if (existed) {
+        EXPECT_EQ(after.st_mode, before.st_mode); // the permissions kept
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, SwiSave, ::testing::ValuesIn(kSaveCases),
