@@ -5,9 +5,11 @@
 //  3. the CPU the receiver uses on a silent line.
 // Usage: link_bench [seconds-at-line-rate] [--trace FILE]   (default 30 s; --trace: with the packet
 // trace on, which must not cost the receiver a packet; the trace's lines are counted at the end)
+#include "PtyPeer.h"
+#include "TempRoot.h"
+
 #include "link/PacketTrace.h"
 #include "link/Ser921.h"
-#include "platform/RootDir.h"
 #include "platform/Timing.h"
 
 #include <algorithm>
@@ -15,41 +17,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <poll.h>
-#include <pty.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-struct Peer {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-};
-
-Peer MakePeer() {
-    Peer p;
-    if (::openpty(&p.master, &p.slave, nullptr, nullptr, nullptr) != 0) {
-        std::perror("openpty");
-        std::exit(1);
-    }
-    termios tio{};
-    ::tcgetattr(p.master, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(p.master, TCSANOW, &tio);
-    char name[128];
-    ::ptsname_r(p.master, name, sizeof name);
-    p.path = name;
-    ::fcntl(p.master, F_SETFL, ::fcntl(p.master, F_GETFL) | O_NONBLOCK);
-    return p;
-}
 
 double CpuSeconds() {
     rusage ru{};
@@ -59,30 +34,21 @@ double CpuSeconds() {
 }
 
 // Child: writes numbered packets paced at 150,000 bytes/s for `seconds`.
-pid_t StartPacedWriter(int master, int seconds) {
+pid_t StartPacedWriter(const PtyPeer& peer, int seconds) {
     pid_t pid = ::fork();
     if (pid != 0)
         return pid;
     const int64_t start = NowUs();
     const int64_t total = static_cast<int64_t>(seconds) * 150000 / kPacketSize;
-    uint8_t packet[kPacketSize];
+    std::vector<uint8_t> packet(kPacketSize);
     for (int64_t n = 0; n < total; ++n) {
         const int64_t due = start + n * kPacketSize * 1000000 / 150000;
         while (NowUs() < due)
             ::usleep(static_cast<useconds_t>(std::max<int64_t>(50, due - NowUs())));
-        std::memset(packet, 0, sizeof packet);
+        std::fill(packet.begin(), packet.end(), 0);
         packet[0] = kSyncTs;
-        std::memcpy(packet + 4, &n, sizeof n);
-        size_t done = 0;
-        while (done < sizeof packet) {
-            ssize_t r = ::write(master, packet + done, sizeof packet - done);
-            if (r > 0)
-                done += static_cast<size_t>(r);
-            else {
-                pollfd p{master, POLLOUT, 0};
-                ::poll(&p, 1, 10);
-            }
-        }
+        std::memcpy(packet.data() + 4, &n, sizeof n);
+        peer.Write(packet);
     }
     ::_exit(0);
 }
@@ -103,14 +69,14 @@ struct Result {
     double cpuPercent = 0;
 };
 
-Result LineRate(Peer& peer, int seconds, bool busy) {
+Result LineRate(const PtyPeer& peer, int seconds, bool busy) {
     Result res;
     res.expected = static_cast<int64_t>(seconds) * 150000 / kPacketSize;
     const uint64_t droppedBefore = DroppedPackets();
     pid_t hog = busy ? StartBusyCore() : -1;
     const double cpu0 = CpuSeconds();
     const int64_t t0 = NowUs();
-    pid_t writer = StartPacedWriter(peer.master, seconds);
+    pid_t writer = StartPacedWriter(peer, seconds);
     int64_t next = 0;
     uint8_t buf[kPacketSize];
     const int64_t end = NowMs() + seconds * 1000 + 3000;
@@ -155,14 +121,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "trace: %s\n", traceError.c_str());
         return 1;
     }
-    char tmpl[] = "/tmp/kv6251-bench-XXXXXX";
-    if (!::mkdtemp(tmpl))
-        return 1;
-    ::setenv("XDG_DATA_HOME", tmpl, 1);
-    Peer peer = MakePeer();
-    std::string com1 = RootPath("com1");
-    if (::symlink(peer.path.c_str(), com1.c_str()) != 0)
-        return 1;
+    const TempRoot root;
+    const PtyPeer peer;
+    peer.LinkAs(TempRoot::Fixed("com1"));
     if (OpenLink(1) != 1 || !WaitReceiverReady(3000))
         return 1;
 
@@ -173,9 +134,7 @@ int main(int argc, char** argv) {
         int64_t t0 = NowUs();
         SendPacket(packet);
         us.push_back(NowUs() - t0);
-        uint8_t sink[4096];
-        while (::read(peer.master, sink, sizeof sink) > 0) {
-        }
+        peer.ReadFor(0, 0); // what was sent, without waiting
         SleepMs(3);
     }
     std::sort(us.begin(), us.end());
@@ -210,8 +169,5 @@ int main(int argc, char** argv) {
         }
         std::printf("Trace %s: %ld packets received, %ld refused\n", tracePath, received, refused);
     }
-    ::unlink(com1.c_str());
-    ::rmdir((std::string(tmpl) + "/kv6251").c_str());
-    ::rmdir(tmpl);
     return 0;
 }

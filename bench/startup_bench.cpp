@@ -18,6 +18,9 @@
 //   vm_rss_kb, vm_hwm_kb    resident memory at the first paint, and its peak so far
 // The platform is offscreen unless QT_QPA_PLATFORM says otherwise; the tool's files go to a fresh
 // temporary root directory, so no port setting of the user is read.
+#include "ChildProcess.h"
+#include "TempRoot.h"
+
 #include "app/OperatorBoxes.h"
 #include "app/SwitcherApplication.h"
 #include "app/Switchermain.h"
@@ -28,24 +31,16 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <exception>
-#include <filesystem>
 #include <fstream>
 #include <map>
-#include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -63,7 +58,6 @@ const char* const kRssFigure = "vm_rss_kb";
 const char* const kHwmFigure = "vm_hwm_kb";
 const char* const kFigureOrder[] = {kExecFigure,   kMainFigure, kApplicationFigure,
                                     kWindowFigure, kRssFigure,  kHwmFigure};
-
 
 // Milliseconds since the process was started by the kernel, or a negative value when unknown.
 // The start time counts clock ticks since boot, on the clock that includes suspend.
@@ -135,33 +129,10 @@ private:
     bool done_ = false;
 };
 
-// A fresh root directory for the tool's files, removed again at the end.
-class ScratchRoot {
-public:
-    ScratchRoot() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kv6251-startup-XXXXXX").string();
-        if (const char* made = ::mkdtemp(pattern.data())) {
-            path_ = made;
-            ::setenv("XDG_DATA_HOME", (path_ + "/data").c_str(), 1);
-            ::setenv("XDG_CONFIG_HOME", (path_ + "/config").c_str(), 1);
-        }
-    }
-    ~ScratchRoot() {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchRoot(const ScratchRoot&) = delete;
-    ScratchRoot& operator=(const ScratchRoot&) = delete;
-
-private:
-    std::string path_;
-};
-
 int MeasureOnce(int argc, char** argv, int64_t mainUs) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    ScratchRoot root;
+    const TempRoot root;
 
     // As the program starts.
     SwitcherApplication app(argc, argv);
@@ -175,38 +146,18 @@ int MeasureOnce(int argc, char** argv, int64_t mainUs) {
     return app.exec();
 }
 
-// Runs this program once more and collects its figures; false when it failed.
-bool RunChild(const char* self, std::map<std::string, double>* figures) {
-    int out[2];
-    if (::pipe(out) != 0)
-        return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    char* argv[] = {const_cast<char*>(self), nullptr};
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, self, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    std::string text;
-    char buffer[1024];
-    ssize_t n;
-    while (spawned == 0 && ((n = ::read(out[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
-        if (n > 0)
-            text.append(buffer, static_cast<size_t>(n));
-    ::close(out[0]);
-    if (spawned != 0)
-        return false;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    std::istringstream lines(text);
+// Runs this program once more and collects its figures; false (with what it said) when it failed.
+bool MeasureInChild(const char* self, std::map<std::string, double>* figures) {
+    const ChildResult child = RunChild({self});
+    std::istringstream lines(child.out);
     std::string name;
     double value = 0;
     while (lines >> name >> value)
         (*figures)[name] = value;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && figures->size() == std::size(kFigureOrder);
+    if (child.status == 0 && figures->size() == std::size(kFigureOrder))
+        return true;
+    std::fprintf(stderr, "%s", child.err.c_str());
+    return false;
 }
 
 double Median(std::vector<double> values) {
@@ -226,7 +177,7 @@ int MeasureMany(int runs) {
     std::map<std::string, std::vector<double>> series;
     for (int i = 0; i < runs; ++i) {
         std::map<std::string, double> figures;
-        if (!RunChild(self, &figures)) {
+        if (!MeasureInChild(self, &figures)) {
             std::fprintf(stderr, "startup_bench: run %d failed\n", i + 1);
             return EXIT_FAILURE;
         }

@@ -4,9 +4,10 @@
 //
 // Each measurement is the whole operation as the window and the command line run it
 // (SendSwitchConfig, GetSwitchConfig). The tool's files go to a temporary root directory.
+#include "TempRoot.h"
+
 #include "link/Ser921.h"
 #include "platform/MessageSink.h"
-#include "platform/RootDir.h"
 #include "platform/Timing.h"
 #include "sim/BoxSim.h"
 #include "transfer/Utiltrp.h"
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -55,7 +55,7 @@ std::vector<double> Measure(int runs, int expected, const std::function<int()>& 
 }
 
 bool RunAgainst(const char* title, BoxSimOptions options, int runs, int sendExpected, int getExpected) {
-    options.linkPath = RootPath("com" + std::to_string(kPort));
+    options.linkPath = TempRoot::Fixed("com" + std::to_string(kPort));
     BoxSim box(options);
     std::string error;
     if (!box.Start(&error)) {
@@ -104,12 +104,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::string base = (std::filesystem::temp_directory_path() / "kv6251-bench-XXXXXX").string();
-    if (!::mkdtemp(base.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    ::setenv("XDG_DATA_HOME", base.c_str(), 1);
+    const TempRoot root;
     SetMessageSink([](const OperatorMessage& m) { std::fprintf(stderr, "link: %s\n", m.text.c_str()); });
 
     std::printf("%d runs each, box paced at %d bytes/s\n", runs, kLineBytesPerSecond);
@@ -117,8 +112,5 @@ int main(int argc, char** argv) {
     BoxSimOptions silent;
     silent.silent = true;
     ok = RunAgainst("silent box", silent, runs, kTransferTimeOut, kTransferTimeOut) && ok;
-
-    std::error_code ignored;
-    std::filesystem::remove_all(base, ignored);
     return ok ? 0 : 1;
 }

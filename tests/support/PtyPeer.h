@@ -59,11 +59,12 @@ public:
         return true;
     }
 
-    // What the tool wrote within timeoutMs (then until 50 ms of silence).
-    std::vector<uint8_t> ReadFor(int timeoutMs) const {
+    // What the tool wrote within timeoutMs (then until quietMs of silence). ReadFor(0, 0) takes
+    // what is there without waiting.
+    std::vector<uint8_t> ReadFor(int timeoutMs, int quietMs = 50) const {
         std::vector<uint8_t> out;
         pollfd p{master_, POLLIN, 0};
-        for (uint8_t buf[4096]; ::poll(&p, 1, timeoutMs) > 0; timeoutMs = 50) {
+        for (uint8_t buf[4096]; ::poll(&p, 1, timeoutMs) > 0; timeoutMs = quietMs) {
             const ssize_t r = ::read(master_, buf, sizeof buf);
             if (r <= 0)
                 break;
