@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <utility>
 
 PidKeyGuard::PidKeyGuard(QWidget* window, KeyFilter keyFilter)
     : QObject(window), window_(window), keyFilter_(std::move(keyFilter)) {}
