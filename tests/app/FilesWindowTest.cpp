@@ -73,6 +73,16 @@ TEST_F(FilesWindowTest, ChoosingAPortTicksItShowsItAndTheNextStartLoadsIt) {
     EXPECT_EQ(PortNumber, 5);
     EXPECT_TRUE(w->mn_Port_COM5->isChecked());
     EXPECT_EQ(w->lbl_PortSerial->text(), QStringLiteral(" 5 "));
+    // Numbers the menu does not hold are shown but tick nothing; the last item is ticked.
+    for (const int16_t held : {int16_t{0}, int16_t{-3}, int16_t{kPortItemCount}}) {
+        SCOPED_TRACE(held);
+        ASSERT_TRUE(SavePortSetting(held));
+        w = Open();
+        EXPECT_EQ(PortNumber, held);
+        for (size_t i = 0; i < kPortItemCount; ++i)
+            EXPECT_EQ(w->PortItems()[i]->isChecked(), static_cast<int>(i) + 1 == held) << i + 1;
+        EXPECT_EQ(w->lbl_PortSerial->text(), QString::asprintf(" %d ", held));
+    }
 }
 
 TEST_F(FilesWindowTest, AboutOpensModalAndActivationRunsAgainAfterIt) {

@@ -44,6 +44,7 @@ TEST(NumberText, ConvertsLooselyToSixteenBitsAndStrictlyForTheCommandLine) {
     struct Case { const char* legend; const char* text; uint16_t u16; int16_t i16; std::optional<uint32_t> strict; };
     const Case cases[] = {
         {"blanks around the number", " \t42 ", 42, 42, 42},
+        {"nothing at all: 0, and no number strictly", "", 0, 0, std::nullopt},
         {"digits up to the first other character", "12abc", 12, 12, std::nullopt},
         {"a sign: -1 wraps, the strict reading takes none", "-1", 65535, -1, std::nullopt},
         {"one past 16 bits wraps to 0; the strict reading is not bound to 16 bits", "65536", 0, 0, 65536},

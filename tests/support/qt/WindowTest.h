@@ -36,6 +36,7 @@ public:
     std::vector<std::string> texts; // of the message boxes, in order
     QString details;                // of the last one
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    Qt::CursorShape cursor = Qt::ArrowCursor; // the pointer over the last one
     int unexpected = 0;
 
     ModalDriver() { Poll(); }
@@ -59,6 +60,7 @@ private:
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             texts.push_back(box->text().toStdString());
             details = box->detailedText(), icon = box->icon();
+            cursor = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
             if (QAbstractButton* yes = box->button(QMessageBox::Yes))
                 yes->click(); // the save dialog's overwrite question
             else
