@@ -15,11 +15,7 @@ namespace {
 constexpr size_t kPortFileSize = 2;
 
 // Empty when there is no root directory: the file must not land in "/" then.
-std::string PortFilePath() {
-    if (RootDir().empty())
-        return {};
-    return RootPath(kPortFileName);
-}
+std::string PortFilePath() { return RootPath(kPortFileName); }
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "WindowTest.h"
 #include "app/Kv6251_about.h"
 #include "files/PortFile.h"
+#include "platform/MessageSink.h"
 
 namespace {
 
@@ -83,6 +84,17 @@ TEST_F(FilesWindowTest, ChoosingAPortTicksItShowsItAndTheNextStartLoadsIt) {
             EXPECT_EQ(w->PortItems()[i]->isChecked(), static_cast<int>(i) + 1 == held) << i + 1;
         EXPECT_EQ(w->lbl_PortSerial->text(), QString::asprintf(" %d ", held));
     }
+}
+
+// A box raised while the window waits (a reopen's failure in the middle of a Send) is answered
+// with the normal pointer, and the wait's pointer comes back after it.
+TEST_F(FilesWindowTest, AMessageBoxDuringAWaitShowsTheNormalPointer) {
+    Tfrm_Main* w = Open();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ShowBox(w, QStringLiteral("box"), kIconError);
+    EXPECT_EQ(driver.cursor, Qt::ArrowCursor);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QApplication::restoreOverrideCursor();
 }
 
 TEST_F(FilesWindowTest, AboutOpensModalAndActivationRunsAgainAfterIt) {

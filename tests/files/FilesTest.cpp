@@ -10,6 +10,7 @@
 #include "platform/PortDiagnostics.h"
 #include "platform/PortIdentity.h"
 #include "platform/PortInventory.h"
+#include "platform/RootDir.h"
 
 #include <csignal>
 #include <cstring>
@@ -191,6 +192,7 @@ TEST(PortFile, WithoutAnyHomeNothingIsWrittenToTheFileSystemRoot) {
     EXPECT_FALSE(SavePortSetting(3));
     EXPECT_FALSE(LoadPortSetting(&port));
     EXPECT_FALSE(fs::exists("/KV6251_CONFPORT.kv6"));
+    EXPECT_EQ(RootPath("\\CONF_KV6251.A$B"), ""); // the transfer's files neither
 }
 
 // A made-up /dev, /proc, /sys and map directory in the test's folder ("@" in a path or text), with
@@ -209,7 +211,7 @@ TEST_F(Ports, EachFailureIsExplainedWithItsRemedy) {
     const Case cases[] = {
         {"a missing device: the present ones, stable names first, and how to map one", 4, "@dev/ttyUSB3", "open",
          ENOENT, {"There is no device @dev/ttyUSB3", "present:\n  " + stable + " -> @dev/ttyUSB1\n",
-                  "-> @dev/ttyUSB10\n  @dev/ttyUSB0\n  @dev/ttyUSB1\n  @dev/ttyUSB4\n  @dev/ttyUSB10\nTo",
+                  "-> @dev/ttyUSB10\n  @dev/ttyUSB0\n  @dev/ttyUSB1\n  @dev/ttyUSB4\n  @dev/ttyUSB10\n  @dev/ttyUSB12\nTo",
                   "\n  kv6251-cli map 4 " + stable + "\n"}},
         {"permission denied names the device's group", 5, "@dev/ttyUSB4", "open", EACCES, {"group \"" + group + "\""}},
         {"in use: the holder, through the mapping, and a service known to grab adapters", 2, "@map/com2", "TIOCEXCL",
@@ -296,6 +298,8 @@ TEST_F(Ports, AMappingLinksToTheAdaptersStableNameAndReplacesOnlyALink) {
         {"the other by the by-id name udev gave the last of them: by-path instead", Op::Plan, At(id + kShared), 0,
          "by-path " + path + ByPath('4') + " -> @dev/ttyUSB10"},
         {"no such device", Op::Plan, At("@dev/ttyUSB9"), 0, "not found"},
+        {"a serial number udev never named: the device itself, not stable", Op::Plan, "NOUDEV5", 0,
+         "unstable @dev/ttyUSB12 -> @dev/ttyUSB12"},
         {"a link to a pty, named from the current folder: as given, made absolute", Op::Plan,
          fs::path(At("@ttyV0")).lexically_relative(fs::current_path()).string(), 0, "unstable @ttyV0 -> " + pty},
         {"over a mapping: replaced", Op::Write, At(id + kAdapter), 3, "written; com3 -> " + id + kAdapter},

@@ -49,9 +49,22 @@ TEST(BoxSimCommandLine, ServesUntilASignalThenRemovesItsLink) {
     const std::string link = root.File("com1"), log = root.File("log");
     const int pid = StartChild({KV_BOXSIM_EXE, "--link", link, "--log", log});
     ASSERT_TRUE(WaitUntil([&] { return fs::is_symlink(link); }, 5000));
-    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_EQ(::write(fd, std::string(kPacketSize, '\xB8').data(), kPacketSize), kPacketSize); // logged as "other"
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(log).find(" other\n") != std::string::npos; }, 5000));
+    // A flush between the upload command and a configuration packet disarms the upload: the box
+    // answers the read with the configuration it started with.
+    std::vector<uint8_t> line(4 * kPacketSize);
+    BuildCommandPacket(&line[0], CommandKind::Upload);
+    BuildCommandPacket(&line[kPacketSize], CommandKind::Flush);
+    BuildConfigPacket(&line[2 * kPacketSize], {1, 2, 3, 4, 1});
+    BuildCommandPacket(&line[3 * kPacketSize], CommandKind::Read);
+    ASSERT_EQ(::write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    uint8_t answer[kPacketSize];
+    size_t got = 0;
+    WaitUntil([&] { return (got += std::max<ssize_t>(0, ::read(fd, answer + got, kPacketSize - got))) == kPacketSize; },
+              5000);
+    EXPECT_EQ(UnpackConfigPacket(answer), (SwitchConfig{256, 257, 258, 259, 0}));
     ::close(fd);
     StopChild(pid); // SIGTERM
     EXPECT_FALSE(fs::is_symlink(link));

@@ -1,7 +1,7 @@
 // A made-up /dev, /proc, /sys and map directory under a temporary root, for what the tool says
-// about ports and adapters: four USB adapters (one with a serial number of its own, one without,
-// two that share one), their by-id and by-path names, mappings of every kind, a pty, processes
-// holding devices and a service known to grab adapters. "@" in a path stands for the root.
+// about ports and adapters: five USB adapters (one with a serial number of its own, one without,
+// two that share one, one that udev never named), their by-id and by-path names, mappings of every kind, a pty,
+// processes holding devices and a service known to grab adapters. "@" in a path stands for the root.
 #pragma once
 
 #include "Files.h"
@@ -33,17 +33,20 @@ public:
             {"@proc/4242/fd/3", "@dev/ttyUSB4"}, {"@proc/4242/fd/4", pty},
             {"@proc/" + std::to_string(::getpid()) + "/fd/3", "@dev/ttyUSB0"}};
         // The USB device is two levels above the tty: the root hub above it must not be taken instead.
-        struct Adapter { const char *tty; char socket; const char *vendor, *product, *serial; };
+        // udev: it made the adapter's by-path name (a system without udev makes none).
+        struct Adapter { const char *tty; char socket; const char *vendor, *product, *serial; bool udev = true; };
         for (const Adapter& a : {Adapter{"ttyUSB0", '1', "0403", "6001", "A5XK3RJT"},
                                  Adapter{"ttyUSB1", '2', "1a86", "7523", ""}, Adapter{"ttyUSB4", '3', "10c4", "ea60", "0001"},
-                                 Adapter{"ttyUSB10", '4', "10c4", "ea60", "0001"}}) {
+                                 Adapter{"ttyUSB10", '4', "10c4", "ea60", "0001"},
+                                 Adapter{"ttyUSB12", '5', "067b", "2303", "NOUDEV5", false}}) {
             const std::string usb = std::string("1-") + a.socket, tty = a.tty, device = usb + "/" + usb + ":1.0/" + tty;
             files.insert({{"@dev/" + tty, ""}, {u + usb + "/idVendor", a.vendor}, {u + usb + "/idProduct", a.product},
                           {u + device + "/dev", ""}});
             if (*a.serial)
                 files[u + usb + "/serial"] = a.serial;
-            links.insert({{"@sys/class/tty/" + tty + "/device", "../../../devices/pci0000:00/usb1/" + device},
-                          {"@dev/serial/by-path/" + ByPath(a.socket), "../../" + tty}});
+            links.insert({"@sys/class/tty/" + tty + "/device", "../../../devices/pci0000:00/usb1/" + device});
+            if (a.udev)
+                links.insert({"@dev/serial/by-path/" + ByPath(a.socket), "../../" + tty});
         }
         // clang-format on
         namespace fs = std::filesystem;
