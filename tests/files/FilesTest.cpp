@@ -246,10 +246,15 @@ TEST_F(Ports, TheInventoryTellsEachPortsDeviceAdapterAndHolders) {
          "@dev/ttyUSB4 unstable exists 10c4:ea60 0001  " + ByPath('3') + " in use, 4242 holder"},
         {"an adapter without a serial number, mapped by its by-path name", 6,
          "@map/com6 mapped identity exists 1a86:7523  " + kNoSerial + " " + ByPath('2') + " ok"},
+        {"a device this user may not open", 7, "@dev/ttyUSB6 unstable exists permission denied"},
     };
     // clang-format on
+    const std::string locked = At("@dev/ttyUSB6");
+    ASSERT_TRUE(WriteFileBytes(locked, "") && Lock(locked, true));
+    const std::vector<PortEntry> inventory = InventoryPorts(roots_);
+    ASSERT_TRUE(Lock(locked, false));
     std::map<int, std::string> entries; // ports 1 to 9 and the mappings beyond
-    for (const PortEntry& e : InventoryPorts(roots_)) {
+    for (const PortEntry& e : inventory) {
         std::error_code ec;
         EXPECT_EQ(e.target, e.exists ? fs::canonical(e.device, ec).string() : "") << e.device;
         const PortAdapter& a = e.adapter; // nothing known: ":   "
