@@ -165,6 +165,7 @@ TEST_F(LinkWindowTest, GetAndSaveWriteWhatTheCommandLineGets) {
     const std::tuple<const char*, SwitchConfig, std::string> cases[] = {
         {"Double: all four PIDs", {11, 22, 33, 44, 0}, "11:22:33:44\n0\n"},
         {"mode byte 5 shows Single, and the emptied Switch B saves as 0", {11, 22, 300, 44, 5}, "11:22:0:0\n1\n"},
+        {"mode byte 200, negative as a signed byte, is Single too", {11, 22, 300, 44, 200}, "11:22:0:0\n1\n"},
     };
     Tfrm_Main* w = Open();
     const std::string windowFile = root.File("window.swi"), cliFile = root.File("cli.swi");
