@@ -134,6 +134,16 @@ TEST_F(Linked, ABoxThatNeverFallsSilentHoldsFlushSendAndGetOnlyToTheirLimits) {
     EXPECT_LT(NowMs() - t2, kOperationLimitMs + kLoadedMachineMs);
 }
 
+// Slow enough for every packet to come within its own wait, and never a configuration: only the
+// operation's budget ends the Get (2000 packets at this pace would take 40 s).
+TEST_F(Linked, ABoxThatTricklesButNeverAnswersIsGivenUpAtTheBudget) {
+    ASSERT_NO_FATAL_FAILURE(Connect([](auto& o) { o.leadTs = 1000000, o.gapMs = 20; }));
+    SwitchConfig got;
+    const int64_t t0 = NowMs();
+    EXPECT_EQ(GetSwitchConfig(&got), kTransferTimeOut);
+    EXPECT_LT(NowMs() - t0, kOperationLimitMs + kLoadedMachineMs);
+}
+
 TEST_F(Linked, SendPacketFileUploadsWholePacketsOnly) {
     ASSERT_NO_FATAL_FAILURE(Connect([](auto& o) { o.config = {1, 2, 3, 4, 1}; }));
     // Every call ends with a flush command. Once the box has logged as many packets as expected,
