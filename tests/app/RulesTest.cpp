@@ -25,7 +25,7 @@ TEST_F(RulesTest, DigitsAndBackspaceTypeAnythingElseDoesNotPastingIsNotFiltered)
     QApplication::clipboard()->setText(QStringLiteral("7x"));
     // Each key carries its character as text, with Alt or Meta too, as some keyboards give it.
     const std::tuple<const char*, const char*, Qt::KeyboardModifiers, const char*> cases[] = {
-        {"digits type; letters, signs and blanks do not", "1a2-3 /:", {}, "123"},
+        {"digits type, 0 and 9 too; letters, signs and blanks (/ and : beside the digits) do not", "0a9-3 /:", {}, "093"},
         {"backspace types", "12\b", {}, "1"},
         {"Ctrl+V pastes, unfiltered", "v", Qt::ControlModifier, "7x"},
         {"Alt with a key that gives a letter types nothing", "x", Qt::AltModifier, ""},
