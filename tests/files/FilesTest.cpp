@@ -20,7 +20,9 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -119,6 +121,12 @@ const SaveCase kSaveCases[] = {
      [](auto& d) { fs::create_directory(d + "/ro"); Old(d + "/ro/x.swi"); }, "ro/x.swi", "", "ro"},
     {"ProtectedFile", "an unwritable file is refused", [](auto& d) { Old(d + "/x.swi"); }, "x.swi", "", "x.swi"},
     {"FailsHalfway", "halfway: the old file kept", [](auto& d) { Old(d + "/x.swi"); }, "x.swi", "", nullptr, true},
+    {"NotARegularFile", "a socket in the file's place is refused and stays", [](auto& d) {
+         sockaddr_un a{AF_UNIX, {}};
+         std::strncpy(a.sun_path, (d + "/x.swi").c_str(), sizeof a.sun_path - 1);
+         const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+         (void)::bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a), ::close(s); },
+     "x.swi", "is not a regular file"},
 };
 // clang-format on
 
