@@ -60,7 +60,7 @@ TEST(BoxSimCommandLine, ServesUntilASignalThenRemovesItsLink) {
     BuildConfigPacket(&line[2 * kPacketSize], {1, 2, 3, 4, 1});
     BuildCommandPacket(&line[3 * kPacketSize], CommandKind::Read);
     ASSERT_EQ(::write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    uint8_t answer[kPacketSize];
+    uint8_t answer[kPacketSize] = {};
     size_t got = 0;
     WaitUntil([&] { return (got += std::max<ssize_t>(0, ::read(fd, answer + got, kPacketSize - got))) == kPacketSize; },
               5000);
