@@ -136,7 +136,7 @@ const Case kCases[] = {
     {"TwoConfigurations", "send with two configurations: 64, neither sent",
      {Healthy}, Route::Direct, {"send", "256:257:258:259:0", "1:2:3:4:0"},
      64, "", "send takes one configuration, not several", "a", Log::Nothing},
-    {"Version", "--version answers, whatever else the line holds, and sends nothing",
+    {"Version", "--version answers and sends nothing",
      {Healthy}, Route::Direct, {"--version"},
      0, nullptr, nullptr, "a", Log::Nothing},
     {"SaveWithPorts", "get --save with two ports: 64, no port touched",
